@@ -1,0 +1,21 @@
+#pragma once
+
+#include <filesystem>
+
+namespace kavrel {
+
+namespace PrivateStorage {
+
+inline constexpr const char* folderName = "KavrelCompanion";
+
+// The user's data directory: $XDG_DATA_HOME when it is an absolute path, else ~/.local/share.
+std::filesystem::path dataHome();
+
+// Finds or creates the private state directory and hands it out only when it is a real directory of
+// the effective user with mode 0700. Throws std::system_error, unchanged, when the data directory cannot
+// be found or created, and StorageError::unsafeDirectory when the private directory fails a check.
+// Nothing found on disk is ever changed.
+std::filesystem::path directory();
+
+} // namespace PrivateStorage
+} // namespace kavrel

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "CompanionCore/storage/SecretStore.hpp"
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace kavrel {
+
+// A secret store in memory with scriptable answers.
+class InMemorySecretStore final : public SecretStore {
+public:
+    Lookup read(std::string_view service, std::string_view account) override;
+    int32_t add(std::string_view service, std::string_view account, std::span<const uint8_t> data) override;
+
+    void put(std::string_view service, std::string_view account, SecretBytes data);
+    const SecretBytes* item(std::string_view service, std::string_view account) const;
+
+    // Every read answers this status (and no data) while set.
+    std::optional<int32_t> readFailure;
+    // Every add answers this status without storing while set.
+    std::optional<int32_t> addFailure;
+    // Runs inside add before the store looks for an existing item: another writer acting in the gap.
+    std::function<void(InMemorySecretStore&)> beforeAdd;
+
+    int reads = 0;
+    int adds = 0;
+
+private:
+    std::map<std::pair<std::string, std::string>, SecretBytes> items;
+};
+
+} // namespace kavrel
