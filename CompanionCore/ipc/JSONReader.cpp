@@ -1,0 +1,185 @@
+#include "CompanionCore/ipc/JSONReader.hpp"
+
+#include <simdjson.h>
+
+#include <cmath>
+#include <cstdint>
+#include <optional>
+
+namespace kavrel::JSONReader {
+namespace {
+
+static_assert(padding >= simdjson::SIMDJSON_PADDING);
+
+using simdjson::dom::element;
+using simdjson::dom::element_type;
+
+struct DepthLimitedParser {
+    DepthLimitedParser() {
+        if (const auto error = parser.allocate(4096, JSONValue::maxDepth)) {
+            throw JSONError(std::string("JSON reader could not start: ") + simdjson::error_message(error));
+        }
+    }
+    simdjson::dom::parser parser;
+};
+
+// The element stays valid until the next parse on this thread.
+element parseDocument(const char* data, std::size_t length, bool inPlace) {
+    thread_local DepthLimitedParser reader;
+    auto result = reader.parser.parse(data, length, !inPlace);
+    if (result.error()) {
+        throw JSONError(std::string("invalid JSON: ") + simdjson::error_message(result.error()));
+    }
+    return result.value_unsafe();
+}
+
+[[noreturn]] void throwDuplicateKey(std::string_view key) {
+    throw JSONError("JSON object repeats the key \"" + std::string(key) + "\"");
+}
+
+JSONValue toValue(element value);
+
+JSONObject toObject(simdjson::dom::object object) {
+    JSONObject members;
+    for (const auto [key, member] : object) {
+        // Writers often emit keys in order: appending at the end then costs one comparison.
+        if (members.empty() || members.rbegin()->first < key) {
+            members.emplace_hint(members.end(), key, toValue(member));
+        } else if (!members.try_emplace(std::string(key), toValue(member)).second) {
+            throwDuplicateKey(key);
+        }
+    }
+    return members;
+}
+
+// Recursion is bounded by the parser's depth limit.
+JSONValue toValue(element value) {
+    switch (value.type()) {
+    case element_type::NULL_VALUE:
+        return nullptr;
+    case element_type::BOOL:
+        return value.get_bool().value_unsafe();
+    case element_type::STRING:
+        return value.get_string().value_unsafe();
+    case element_type::INT64:
+        return static_cast<double>(value.get_int64().value_unsafe());
+    case element_type::UINT64:
+        return static_cast<double>(value.get_uint64().value_unsafe());
+    case element_type::DOUBLE:
+        return value.get_double().value_unsafe();
+    case element_type::OBJECT:
+        return toObject(value.get_object().value_unsafe());
+    case element_type::ARRAY: {
+        const simdjson::dom::array elements = value.get_array().value_unsafe();
+        JSONArray array;
+        array.reserve(elements.size());
+        for (const element item : elements) {
+            array.push_back(toValue(item));
+        }
+        return array;
+    }
+    }
+    throw JSONError("JSON value of an unknown kind");
+}
+
+[[noreturn]] void throwEnvelopeKey(std::string_view key, std::string_view problem) {
+    throw JSONError("envelope key \"" + std::string(key) + "\" " + std::string(problem));
+}
+
+std::int64_t toVersion(element value) {
+    switch (value.type()) {
+    case element_type::INT64:
+        return value.get_int64().value_unsafe();
+    case element_type::UINT64:
+        throwEnvelopeKey("v", "is out of the 64-bit integer range");
+    case element_type::DOUBLE: {
+        const double number = value.get_double().value_unsafe();
+        if (std::trunc(number) != number) {
+            break;
+        }
+        if (number < -0x1p63 || number >= 0x1p63) {
+            throwEnvelopeKey("v", "is out of the 64-bit integer range");
+        }
+        return static_cast<std::int64_t>(number);
+    }
+    default:
+        break;
+    }
+    throwEnvelopeKey("v", "must be an integer");
+}
+
+std::string toText(element value, std::string_view key) {
+    std::string_view text;
+    if (value.get_string().get(text)) {
+        throwEnvelopeKey(key, "must be a string");
+    }
+    return std::string(text);
+}
+
+Envelope toEnvelope(element root) {
+    simdjson::dom::object fields;
+    if (root.get_object().get(fields)) {
+        throw JSONError("envelope must be a JSON object");
+    }
+    std::optional<std::int64_t> version;
+    std::optional<std::string> id;
+    std::optional<std::string> type;
+    std::optional<JSONObject> payload;
+    // Ignored members are still read, so that every object in a frame obeys the same rules.
+    JSONObject ignored;
+    const auto once = [](auto& field, std::string_view key) -> auto& {
+        if (field) {
+            throwDuplicateKey(key);
+        }
+        return field;
+    };
+    for (const auto [key, value] : fields) {
+        if (key == "v") {
+            once(version, key) = toVersion(value);
+        } else if (key == "id") {
+            once(id, key) = toText(value, key);
+        } else if (key == "type") {
+            once(type, key) = toText(value, key);
+        } else if (key == "payload") {
+            simdjson::dom::object members;
+            if (value.get_object().get(members)) {
+                throwEnvelopeKey(key, "must be an object");
+            }
+            once(payload, key) = toObject(members);
+        } else if (!ignored.try_emplace(std::string(key), toValue(value)).second) {
+            throwDuplicateKey(key);
+        }
+    }
+    if (!version) {
+        throwEnvelopeKey("v", "is missing");
+    }
+    if (!id) {
+        throwEnvelopeKey("id", "is missing");
+    }
+    if (!type) {
+        throwEnvelopeKey("type", "is missing");
+    }
+    if (!payload) {
+        throwEnvelopeKey("payload", "is missing");
+    }
+    Envelope envelope(std::move(*id), std::move(*type), std::move(*payload));
+    envelope.v = *version;
+    return envelope;
+}
+
+} // namespace
+
+JSONValue readValue(std::string_view json) {
+    return toValue(parseDocument(json.data(), json.size(), false));
+}
+
+Envelope readEnvelope(std::string_view json) {
+    return toEnvelope(parseDocument(json.data(), json.size(), false));
+}
+
+Envelope readEnvelopeFromBuffer(const std::string& buffer) {
+    const bool inPlace = buffer.capacity() - buffer.size() >= padding;
+    return toEnvelope(parseDocument(buffer.data(), buffer.size(), inPlace));
+}
+
+} // namespace kavrel::JSONReader
