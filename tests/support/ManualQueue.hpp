@@ -1,0 +1,28 @@
+#pragma once
+
+#include "CompanionCore/runtime/SerialQueue.hpp"
+#include "support/VirtualScheduler.hpp"
+
+namespace kavrel {
+
+// A SerialQueue whose tasks run only when the test drains it, on the test's thread, with its own
+// virtual clock for timers.
+class ManualQueue final : public SerialQueue {
+public:
+    explicit ManualQueue(std::string label) : name(std::move(label)) {}
+
+    const std::string& label() const override { return name; }
+    void async(Task task) override { scheduler.post(std::move(task)); }
+    Cancellable after(std::chrono::milliseconds delay, Task task) override;
+    Cancellable every(std::chrono::milliseconds interval, Task task) override;
+
+    // Runs queued tasks, those they queue included, until none is left; returns how many ran.
+    std::size_t drain();
+    void advance(std::chrono::milliseconds duration);
+
+private:
+    std::string name;
+    VirtualScheduler scheduler;
+};
+
+} // namespace kavrel
