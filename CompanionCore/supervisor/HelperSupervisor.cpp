@@ -1,0 +1,474 @@
+#include "CompanionCore/supervisor/HelperSupervisor.hpp"
+
+#include "CompanionCore/ipc/IPCError.hpp"
+#include "CompanionCore/ipc/JSONError.hpp"
+#include "CompanionCore/runtime/ThreadSerialQueue.hpp"
+#include "CompanionCore/runtime/UUID.hpp"
+#include "CompanionCore/storage/SecretStore.hpp"
+#include "CompanionCore/storage/StorageError.hpp"
+#include "CompanionCore/storage/StorageKey.hpp"
+#include "CompanionCore/supervisor/ConnectorContract.hpp"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+namespace kavrel {
+
+namespace {
+
+constexpr const char* startingText = "Starting companion…";
+constexpr const char* connectingText = "Connecting companion…";
+constexpr const char* readyText = "Local helper ready";
+constexpr const char* keychainText =
+    "Keychain or private storage is unavailable. Unlock your Mac and reconnect.";
+constexpr const char* bundleText = "The bundled connector could not start. Reinstall this companion build.";
+constexpr const char* protocolErrorText = "Connector protocol error. Reconnecting…";
+constexpr const char* unresponsiveText = "Connector did not respond. Reconnecting…";
+constexpr const char* stoppedText = "Connector stopped. Reconnecting…";
+
+bool isLaunchable(const std::filesystem::path& executable) {
+    if (!executable.is_absolute()) {
+        return false;
+    }
+    struct stat info {};
+    return ::stat(executable.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::faccessat(AT_FDCWD, executable.c_str(), X_OK, AT_EACCESS) == 0;
+}
+
+std::filesystem::path userHomeDirectory() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+        return home;
+    }
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+        return found->pw_dir;
+    }
+    throw std::runtime_error("no home directory");
+}
+
+// Only a definite "nothing there" lets a new key be made: a directory that cannot be examined must
+// not pass for one without connector state.
+bool connectorStateMayExist(const std::filesystem::path& directory) {
+    std::error_code error;
+    const auto entry = std::filesystem::symlink_status(directory / ConnectorContract::configFileName, error);
+    return entry.type() != std::filesystem::file_type::not_found;
+}
+
+bool succeeded(const Envelope& reply) {
+    const auto ok = reply.payload.find("ok");
+    return ok != reply.payload.end() && ok->second.boolean() == true;
+}
+
+} // namespace
+
+std::string HelperSupervisor::describe(std::string_view code) {
+    static constexpr std::string_view invalidCode =
+        "That pairing code is invalid or expired. Create a new code in Kavrel.";
+    static constexpr std::string_view alreadyPaired =
+        "Already paired. Choose Replace pairing to change accounts.";
+    static constexpr std::array<std::pair<std::string_view, std::string_view>, 5> texts{{
+        {"migration_required",
+         "This folder contains legacy connector settings. Use a fresh desktop state folder."},
+        {"invalid_code", invalidCode},
+        {"pairing_expired", invalidCode},
+        {"already_paired", alreadyPaired},
+        {"replacement_required", alreadyPaired},
+    }};
+    for (const auto& [known, text] : texts) {
+        if (code == known) {
+            return std::string(text);
+        }
+    }
+    return "The connector could not complete that request. Check your connection and try again.";
+}
+
+std::shared_ptr<HelperSupervisor> HelperSupervisor::create(Ports ports, std::filesystem::path executable,
+                                                           std::filesystem::path directory,
+                                                           KeyProvider storageKey) {
+    if (!storageKey) {
+        storageKey = [&secrets = ports.secrets, directory] {
+            return StorageKey::loadOrCreate(secrets, !connectorStateMayExist(directory));
+        };
+    }
+    return std::shared_ptr<HelperSupervisor>(new HelperSupervisor(
+        std::move(ports), std::move(executable), std::move(directory), std::move(storageKey)));
+}
+
+HelperSupervisor::HelperSupervisor(Ports ports, std::filesystem::path executable,
+                                   std::filesystem::path directory, KeyProvider storageKey)
+    : loop(ports.loop), launcher(ports.launcher), messageLine(startingText), readyFlag(false),
+      statusObject(JSONObject{}),
+      writer(ports.writer ? std::move(ports.writer)
+                          : std::make_unique<ThreadSerialQueue>(std::string(writerLabel))),
+      launchedAt(ports.loop.now()), generation(makeUUIDString()), executable(std::move(executable)),
+      directory(std::move(directory)), storageKey(std::move(storageKey)) {}
+
+HelperSupervisor::~HelperSupervisor() {
+    // Queued writes then end at once instead of waiting on a child that may never read them.
+    if (input) {
+        input->close();
+    }
+    writer.reset();
+}
+
+std::optional<std::string> HelperSupervisor::readChunk(int descriptor) {
+    std::array<char, chunkBytes> buffer;
+    for (;;) {
+        const ssize_t count = ::read(descriptor, buffer.data(), buffer.size());
+        if (count >= 0) {
+            return std::string(buffer.data(), static_cast<std::size_t>(count));
+        }
+        if (errno != EINTR) {
+            return std::nullopt;
+        }
+    }
+}
+
+void HelperSupervisor::launch() {
+    if (process || shuttingDown) {
+        return;
+    }
+    restart.cancel();
+    std::string key;
+    std::unique_ptr<ChildProcess> child;
+    try {
+        if (!isLaunchable(executable)) {
+            throw IPCException(IPCError::helperUnavailable);
+        }
+        key = storageKey();
+        generation = makeUUIDString();
+        child = launcher.spawn(executable, ConnectorContract::arguments(directory),
+                               ConnectorContract::environment(userHomeDirectory()),
+                               [weak = weak_from_this(), childGeneration = generation](int) {
+                                   if (auto self = weak.lock()) {
+                                       self->exited(childGeneration);
+                                   }
+                               });
+    } catch (const StorageError&) {
+        messageLine.set(keychainText);
+        return;
+    } catch (...) {
+        messageLine.set(bundleText);
+        return;
+    }
+
+    launchedAt = loop.now();
+    process = std::move(child);
+    input = process->input();
+
+    decoder = JSONLDecoder();
+    readyFlag.set(false);
+    messageLine.set(connectingText);
+    const auto weak = weak_from_this();
+    outputWatch = loop.watchReadable(process->outputDescriptor(),
+                                     [weak, fd = process->outputDescriptor(), childGeneration = generation] {
+                                         if (auto self = weak.lock()) {
+                                             self->readOutput(fd, childGeneration);
+                                         }
+                                     });
+    diagnosticsWatch =
+        loop.watchReadable(process->diagnosticsDescriptor(), [weak, fd = process->diagnosticsDescriptor()] {
+            if (auto self = weak.lock()) {
+                self->drainDiagnostics(fd);
+            }
+        });
+    timer = loop.every(maintenanceInterval, [weak] {
+        if (auto self = weak.lock()) {
+            self->expireCommands();
+        }
+    });
+
+    send("initialize", JSONObject{{"storageKey", JSONValue(std::move(key))}},
+         [weak](std::optional<Envelope> reply) {
+             if (auto self = weak.lock()) {
+                 self->completeInitialize(reply);
+             }
+         });
+}
+
+void HelperSupervisor::completeInitialize(const std::optional<Envelope>& reply) {
+    if (reply && succeeded(*reply)) {
+        readyFlag.set(true);
+        messageLine.set(readyText);
+        refreshStatus();
+        if (onReady) {
+            onReady();
+        }
+        return;
+    }
+    std::string code = "initialize_failed";
+    if (reply) {
+        if (const auto found = reply->payload.find("code");
+            found != reply->payload.end() && found->second.string()) {
+            code = *found->second.string();
+        }
+    }
+    messageLine.set(describe(code));
+    retrySuppressed = true;
+    stopChild();
+}
+
+void HelperSupervisor::readOutput(int descriptor, const std::string& childGeneration) {
+    const auto chunk = readChunk(descriptor);
+    if (!chunk) {
+        return;
+    }
+    if (chunk->empty() && childGeneration == generation) {
+        outputWatch.cancel();
+    }
+    receive(*chunk, childGeneration);
+}
+
+void HelperSupervisor::drainDiagnostics(int descriptor) {
+    // Never shown, logged or parsed; one buffer at a time, so a flood costs no memory.
+    const auto chunk = readChunk(descriptor);
+    if (chunk && chunk->empty()) {
+        diagnosticsWatch.cancel();
+    }
+}
+
+void HelperSupervisor::receive(const std::string& chunk, const std::string& childGeneration) {
+    if (childGeneration != generation) {
+        return;
+    }
+    if (chunk.empty()) {
+        if (process && process->isRunning()) {
+            stopChild();
+        }
+        return;
+    }
+    std::vector<Envelope> envelopes;
+    try {
+        envelopes = decoder.append(chunk);
+    } catch (const std::exception&) {
+        // A child already being stopped may write anything on its way out; its stop has its text.
+        if (!isStopping()) {
+            messageLine.set(protocolErrorText);
+            stopChild();
+        }
+        return;
+    }
+    for (const auto& envelope : envelopes) {
+        dispatch(envelope);
+    }
+}
+
+void HelperSupervisor::dispatch(const Envelope& envelope) {
+    if (envelope.type == "result") {
+        const auto found = pending.find(envelope.id);
+        if (found == pending.end()) {
+            return;
+        }
+        const Completion completion = std::move(found->second.completion);
+        pending.erase(found);
+        completion(envelope);
+    } else if (envelope.type == "status") {
+        statusObject.set(envelope.payload);
+    } else if (envelope.type == "nativeCommand") {
+        if (onNativeCommand) {
+            onNativeCommand(envelope);
+        }
+    }
+}
+
+void HelperSupervisor::refreshStatus() {
+    if (!readyFlag.value()) {
+        return;
+    }
+    lastStatus = loop.now();
+    send("status", {}, [weak = weak_from_this()](std::optional<Envelope> reply) {
+        auto self = weak.lock();
+        if (!self || !reply) {
+            return;
+        }
+        const auto data = reply->payload.find("data");
+        if (data != reply->payload.end() && data->second.object()) {
+            self->statusObject.set(*data->second.object());
+        }
+    });
+}
+
+void HelperSupervisor::send(std::string_view type, JSONObject payload, Completion completion) {
+    if (!process || !process->isRunning() || pending.size() >= maxPendingCommands) {
+        if (completion) {
+            completion(std::nullopt);
+        }
+        return;
+    }
+    Envelope envelope(makeUUIDString(), std::string(type), std::move(payload));
+    if (!completion) {
+        completion = [](std::optional<Envelope>) {
+        };
+    }
+    pending.emplace(envelope.id, PendingCommand{loop.now() + commandDeadline, std::move(completion)});
+    write(envelope);
+}
+
+void HelperSupervisor::reply(const Envelope& envelope) {
+    if (envelope.type == "nativeResult") {
+        write(envelope);
+    }
+}
+
+void HelperSupervisor::write(const Envelope& envelope) {
+    if (!input) {
+        return;
+    }
+    std::string line;
+    try {
+        line = envelope.encodedLine();
+    } catch (const JSONError&) {
+        return;
+    } catch (const IPCException&) {
+        return;
+    }
+    writer->async([weak = weak_from_this(), mainLoop = &loop, target = input, line = std::move(line),
+                   childGeneration = generation] {
+        if (target->write(line) == ChildInput::Outcome::failed) {
+            mainLoop->post([weak, childGeneration] {
+                if (auto self = weak.lock()) {
+                    self->writeFailed(childGeneration);
+                }
+            });
+        }
+    });
+}
+
+void HelperSupervisor::writeFailed(const std::string& childGeneration) {
+    if (childGeneration == generation) {
+        stopChild();
+    }
+}
+
+void HelperSupervisor::expireCommands() {
+    if (readyFlag.value() && (!lastStatus || loop.now() - *lastStatus >= statusInterval)) {
+        refreshStatus();
+    }
+    if (isStopping()) {
+        return; // already on its way out; its stop keeps its own text
+    }
+    const auto now = loop.now();
+    const bool overdue = std::any_of(pending.begin(), pending.end(),
+                                     [now](const auto& entry) { return entry.second.deadline < now; });
+    if (overdue) {
+        messageLine.set(unresponsiveText);
+        stopChild();
+    }
+}
+
+bool HelperSupervisor::isStopping() const {
+    return process && !input;
+}
+
+void HelperSupervisor::stopChild() {
+    // A child already being stopped is not stopped again: every trigger that follows the first
+    // (end of output, a broken pipe, a late reply) is a consequence of that stop.
+    if (!process || isStopping()) {
+        return;
+    }
+    const auto closing = std::exchange(input, nullptr);
+    readyFlag.set(false);
+    if (onUnavailable) {
+        onUnavailable();
+    }
+    closing->close();
+    if (!process) {
+        return;
+    }
+    if (process->isRunning()) {
+        process->signal(SIGTERM);
+    }
+    killTimer =
+        loop.after(killGrace, [weak = weak_from_this(), child = std::weak_ptr<ChildProcess>(process)] {
+            auto self = weak.lock();
+            auto stopping = child.lock();
+            if (self && stopping && self->process == stopping && stopping->isRunning()) {
+                stopping->signal(SIGKILL);
+            }
+        });
+}
+
+void HelperSupervisor::exited(const std::string& childGeneration) {
+    if (childGeneration != generation) {
+        return;
+    }
+    readyFlag.set(false);
+    if (onUnavailable) {
+        onUnavailable();
+    }
+    outputWatch.cancel();
+    diagnosticsWatch.cancel();
+    if (input) {
+        input->close();
+        input.reset();
+    }
+    process.reset();
+    timer.cancel();
+    killTimer.cancel();
+
+    auto lost = std::exchange(pending, {});
+    for (auto& entry : lost) {
+        entry.second.completion(std::nullopt);
+    }
+    // A completion that relaunched has already replaced this child.
+    if (shuttingDown || retrySuppressed || process) {
+        return;
+    }
+    int n = 0;
+    if (loop.now() - launchedAt < stableRun) {
+        if (failures >= maxQuickRestarts) {
+            // Given up: the line keeps its text, but never claims a connector that is gone is ready.
+            if (messageLine.value() == readyText) {
+                messageLine.set(stoppedText);
+            }
+            return;
+        }
+        n = failures;
+    }
+    failures = n + 1;
+    const auto delay = std::min<std::chrono::seconds>(std::chrono::seconds(1LL << n), maxRestartDelay);
+    messageLine.set(stoppedText);
+    restart = loop.after(delay, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) {
+            self->launch();
+        }
+    });
+}
+
+void HelperSupervisor::reconnect() {
+    failures = 0;
+    retrySuppressed = false;
+    if (process) {
+        stopChild();
+    } else {
+        launch();
+    }
+}
+
+void HelperSupervisor::shutdown() {
+    shuttingDown = true;
+    restart.cancel();
+    timer.cancel();
+    const auto child = process;
+    stopChild();
+    if (child && !child->waitForExit(killGrace)) {
+        child->signal(SIGKILL);
+        child->waitForExit(std::nullopt);
+    }
+}
+
+} // namespace kavrel

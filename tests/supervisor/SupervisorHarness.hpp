@@ -1,0 +1,61 @@
+#pragma once
+
+#include "CompanionCore/supervisor/HelperSupervisor.hpp"
+#include "support/FakeProcessLauncher.hpp"
+#include "support/InMemorySecretStore.hpp"
+#include "support/ManualLoop.hpp"
+#include "support/ManualQueue.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kavrel {
+
+inline const std::string generalFailureText =
+    "The connector could not complete that request. Check your connection and try again.";
+
+// A supervisor on a virtual clock, a fake connector and a writer queue drained by the test.
+class SupervisorTest : public ::testing::Test {
+protected:
+    SupervisorTest();
+    ~SupervisorTest() override;
+
+    // Builds the supervisor; tests that need other settings call it again before launching.
+    void makeSupervisor(std::filesystem::path executable, HelperSupervisor::KeyProvider keys);
+    // Performs queued writes and runs the loop until both are idle.
+    void flush();
+    // Advances the clock and then flushes.
+    void advance(std::chrono::milliseconds duration);
+
+    FakeChild& child() { return launcher.last(); }
+    std::vector<Envelope> sent() { return child().input().envelopes(); }
+    std::vector<std::string> sentTypes();
+    // The last command of that type written to the current child.
+    Envelope lastSent(const std::string& type);
+    void answer(const std::string& type, JSONObject payload);
+    // Advances second by second, answering every "status" poll as it is sent.
+    void runAnsweringStatus(std::chrono::seconds duration);
+    // launch(), answer "initialize" with success and "status" with an empty status object.
+    void launchReady();
+
+    ManualLoop loop;
+    FakeProcessLauncher launcher{loop};
+    InMemorySecretStore secrets;
+    ManualQueue* writer = nullptr;
+    std::filesystem::path directory;
+    std::shared_ptr<HelperSupervisor> supervisor;
+    int readyCalls = 0;
+    int unavailableCalls = 0;
+    std::vector<Envelope> nativeCommands;
+    std::vector<std::string> messages; // every text published, in order
+    Cancellable messageSubscription;
+};
+
+JSONObject okPayload(JSONObject data = {});
+
+} // namespace kavrel
