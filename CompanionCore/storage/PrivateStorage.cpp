@@ -14,21 +14,6 @@ namespace kavrel::PrivateStorage {
 
 namespace {
 
-std::filesystem::path homeDirectory() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-        return home;
-    }
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    const int status = getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found);
-    if (found == nullptr || entry.pw_dir == nullptr || entry.pw_dir[0] != '/') {
-        throw std::system_error(status != 0 ? status : ENOENT, std::generic_category(),
-                                "cannot find the home directory");
-    }
-    return entry.pw_dir;
-}
-
 // Creates the missing levels of the data directory with mode 0700, like `mkdir -p`; levels that
 // exist are left exactly as they are.
 void createMissingLevels(const std::filesystem::path& path) {
@@ -49,6 +34,21 @@ void createMissingLevels(const std::filesystem::path& path) {
 }
 
 } // namespace
+
+std::filesystem::path homeDirectory() {
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+        return home;
+    }
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    const int status = getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found);
+    if (found == nullptr || entry.pw_dir == nullptr || entry.pw_dir[0] != '/') {
+        throw std::system_error(status != 0 ? status : ENOENT, std::generic_category(),
+                                "cannot find the home directory");
+    }
+    return entry.pw_dir;
+}
 
 std::filesystem::path dataHome() {
     if (const char* configured = std::getenv("XDG_DATA_HOME");

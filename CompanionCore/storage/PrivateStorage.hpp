@@ -8,6 +8,10 @@ namespace PrivateStorage {
 
 inline constexpr const char* folderName = "KavrelCompanion";
 
+// $HOME when it is an absolute path, else the account's home directory. Throws std::system_error when
+// there is none.
+std::filesystem::path homeDirectory();
+
 // The user's data directory: $XDG_DATA_HOME when it is an absolute path, else ~/.local/share.
 std::filesystem::path dataHome();
 

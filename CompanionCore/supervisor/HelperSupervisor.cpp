@@ -4,13 +4,13 @@
 #include "CompanionCore/ipc/JSONError.hpp"
 #include "CompanionCore/runtime/ThreadSerialQueue.hpp"
 #include "CompanionCore/runtime/UUID.hpp"
+#include "CompanionCore/storage/PrivateStorage.hpp"
 #include "CompanionCore/storage/SecretStore.hpp"
 #include "CompanionCore/storage/StorageError.hpp"
 #include "CompanionCore/storage/StorageKey.hpp"
 #include "CompanionCore/supervisor/ConnectorContract.hpp"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,20 +44,6 @@ bool isLaunchable(const std::filesystem::path& executable) {
     struct stat info {};
     return ::stat(executable.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
            ::faccessat(AT_FDCWD, executable.c_str(), X_OK, AT_EACCESS) == 0;
-}
-
-std::filesystem::path userHomeDirectory() {
-    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
-        return home;
-    }
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-        found->pw_dir != nullptr && found->pw_dir[0] == '/') {
-        return found->pw_dir;
-    }
-    throw std::runtime_error("no home directory");
 }
 
 // Only a definite "nothing there" lets a new key be made: a directory that cannot be examined must
@@ -152,7 +138,7 @@ void HelperSupervisor::launch() {
         key = storageKey();
         generation = makeUUIDString();
         child = launcher.spawn(executable, ConnectorContract::arguments(directory),
-                               ConnectorContract::environment(userHomeDirectory()),
+                               ConnectorContract::environment(PrivateStorage::homeDirectory()),
                                [weak = weak_from_this(), childGeneration = generation](int) {
                                    if (auto self = weak.lock()) {
                                        self->exited(childGeneration);

@@ -12,6 +12,9 @@ namespace kavrel {
 namespace {
 // A watcher that never consumes what makes it readable would spin forever.
 constexpr int maxStepsUntilIdle = 1'000'000;
+// Slices of the wait in runUntil(): short, because work posted by other threads wakes no poll().
+constexpr int pollSliceMilliseconds = 5;
+constexpr int maxPollSlices = 60'000 / pollSliceMilliseconds;
 } // namespace
 
 ManualLoop::ManualLoop() : watches(std::make_shared<Watches>()) {}
@@ -70,6 +73,21 @@ void ManualLoop::runUntilIdle() {
         }
     }
     throw std::logic_error("the loop never became idle");
+}
+
+bool ManualLoop::runUntil(const std::function<bool()>& condition) {
+    for (int slice = 0; slice < maxPollSlices; ++slice) {
+        runUntilIdle();
+        if (condition()) {
+            return true;
+        }
+        std::vector<pollfd> descriptors;
+        for (const auto& [id, watch] : *watches) {
+            descriptors.push_back(pollfd{watch.first, POLLIN, 0});
+        }
+        ::poll(descriptors.data(), descriptors.size(), pollSliceMilliseconds);
+    }
+    return false;
 }
 
 void ManualLoop::advance(std::chrono::milliseconds duration) {

@@ -4,6 +4,7 @@
 #include "support/VirtualScheduler.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -25,6 +26,10 @@ public:
     void runUntilIdle();
     // Advances the clock, running what falls due in time order, each followed by runUntilIdle().
     void advance(std::chrono::milliseconds duration);
+    // For tests with real children: runs the loop, sleeping in poll() on the watched descriptors
+    // between runs, until the condition holds. False when nothing made it hold for a long while,
+    // which only keeps a broken peer from hanging the suite. No virtual time passes.
+    bool runUntil(const std::function<bool()>& condition);
     // Time that passes while the loop's thread is blocked: nothing runs.
     void passTime(std::chrono::milliseconds duration) { scheduler.passTime(duration); }
     std::size_t timerCount() const { return scheduler.timerCount(); }
