@@ -20,11 +20,11 @@ public:
     void set(std::string_view key, KVValue value);
     const KVValue* find(std::string_view key) const;
     KVValue* find(std::string_view key);
-    bool contains(std::string_view key) const { return find(key) != nullptr; }
-    std::size_t size() const { return entries_.size(); }
-    bool empty() const { return entries_.empty(); }
-    std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
-    std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+    bool contains(std::string_view key) const;
+    std::size_t size() const;
+    bool empty() const;
+    std::vector<Entry>::const_iterator begin() const;
+    std::vector<Entry>::const_iterator end() const;
 
     friend bool operator==(const KVDictionary& lhs, const KVDictionary& rhs);
 
@@ -64,5 +64,22 @@ public:
 private:
     std::variant<std::nullptr_t, bool, double, std::string, KVArray, KVDictionary> storage_;
 };
+
+// Defined once KVValue is complete: the entries' pair needs it.
+inline bool KVDictionary::contains(std::string_view key) const {
+    return find(key) != nullptr;
+}
+inline std::size_t KVDictionary::size() const {
+    return entries_.size();
+}
+inline bool KVDictionary::empty() const {
+    return entries_.empty();
+}
+inline std::vector<KVDictionary::Entry>::const_iterator KVDictionary::begin() const {
+    return entries_.begin();
+}
+inline std::vector<KVDictionary::Entry>::const_iterator KVDictionary::end() const {
+    return entries_.end();
+}
 
 } // namespace kavrel
