@@ -20,6 +20,11 @@ struct ShapeCase {
     bool libraryFile, stream, subscription, userPlaylist;
 };
 
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const ShapeCase& shape, std::ostream* out) {
+    *out << shape.name;
+}
+
 class DescriptorShapeTest : public ::testing::TestWithParam<ShapeCase> {};
 
 TEST_P(DescriptorShapeTest, EachTrackTestAcceptsExactlyItsChains) {

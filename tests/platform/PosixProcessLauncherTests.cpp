@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -61,6 +62,20 @@ protected:
             exitStatus = status;
             application.quit();
         });
+    }
+
+    // The child's next line of output, waiting for it in poll().
+    static std::string readLine(int descriptor) {
+        std::string line;
+        while (line.empty() || line.back() != '\n') {
+            pollfd readable{descriptor, POLLIN, 0};
+            char byte;
+            if (::poll(&readable, 1, -1) < 0 || ::read(descriptor, &byte, 1) != 1) {
+                break;
+            }
+            line.push_back(byte);
+        }
+        return line;
     }
 
     // Everything the child writes to standard output until it closes it.
@@ -125,6 +140,9 @@ TEST_F(LauncherTest, TheChildHoldsOnlyItsThreePipes) {
     const int stray = ::open("/dev/null", O_RDONLY); // without close-on-exec, as careless code might
     ASSERT_GE(stray, 0);
     auto child = spawn("/bin/cat", {});
+    // An echoed line proves cat is past its start-up, which opens and closes files of its own.
+    ASSERT_EQ(child->input()->write("ready\n"), ChildInput::Outcome::written);
+    ASSERT_EQ(readLine(child->outputDescriptor()), "ready\n");
     EXPECT_EQ(openDescriptors(std::to_string(child->processIdentifier())),
               (std::set<std::string>{"0", "1", "2"}));
     ::close(stray);

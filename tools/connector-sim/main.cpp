@@ -79,7 +79,12 @@ public:
                 continue;
             }
             if (count <= 0) {
-                return 0; // the companion closed our input: it wants us gone
+                // The companion closed our input: it wants us gone. A stubborn connector stays
+                // until it is killed.
+                while (options.ignoreSigterm) {
+                    ::pause();
+                }
+                return 0;
             }
             pending.append(chunk, static_cast<std::size_t>(count));
             std::size_t start = 0;
