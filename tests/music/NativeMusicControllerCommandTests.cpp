@@ -1,0 +1,242 @@
+#include "music/ControllerHarness.hpp"
+
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+namespace kavrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+class CommandTest : public ControllerTest {
+protected:
+    void SetUp() override {
+        run = startRun();
+        queue.drain(); // the latest snapshot now holds track "REF-1"
+        log.clear();
+    }
+
+    JSONObject payloadWith(const JSONObject& changes, const std::vector<std::string>& removed = {}) const {
+        auto payload = commandPayload(run);
+        for (const auto& key : removed) {
+            payload.erase(key);
+        }
+        for (const auto& [key, value] : changes) {
+            payload.insert_or_assign(key, value);
+        }
+        return payload;
+    }
+
+    std::string run;
+};
+
+TEST_F(CommandTest, AdmissionAnswersRejectionsAtOnceEchoingTheGenerations) {
+    struct Case {
+        JSONObject changes;
+        std::vector<std::string> removed;
+        std::string code; // empty: admitted, answered later from the queue
+        std::string type = "nativeCommand";
+    };
+    const double now = nowMs();
+    const std::vector<Case> cases = {
+        {{}, {}, "invalid_native_command", "nativeSnapshot"},
+        {{}, {"generation"}, "invalid_native_command"},
+        {{{"generation", 7}}, {}, "invalid_native_command"},
+        {{}, {"expiresAt"}, "invalid_native_command"},
+        {{{"expiresAt", std::to_string(now + 5'000)}}, {}, "invalid_native_command"},
+        {{{"expiresAt", std::numeric_limits<double>::infinity()}}, {}, "invalid_native_command"},
+        {{{"expiresAt", std::nan("")}}, {}, "invalid_native_command"},
+        {{{"generation", "9C5B94B1-35AD-49BB-B118-8E8FC24ABF80"}}, {}, "native_run_changed"},
+        {{{"expiresAt", now}}, {}, "native_command_expired"},
+        {{{"expiresAt", now + 30'000.5}}, {}, "native_command_expired"},
+        {{{"expiresAt", now + 30'000}}, {"nativeGeneration"}, ""},
+    };
+    for (std::size_t name = 0; name < cases.size(); ++name) {
+        const auto& testCase = cases[name];
+        log.clear();
+        const auto payload = payloadWith(testCase.changes, testCase.removed);
+        send(payload, testCase.type);
+        ASSERT_EQ(replies().size(), testCase.code.empty() ? 0u : 1u) << name;
+        queue.drain();
+        ASSERT_EQ(replies().size(), 1u) << name;
+
+        JSONObject expected = testCase.code.empty()
+                                  ? JSONObject{{"ok", true}, {"data", JSONObject{{"favorited", true}}}}
+                                  : JSONObject{{"ok", false}, {"code", testCase.code}};
+        for (const char* key : {"generation", "nativeGeneration"}) {
+            if (payload.contains(key)) {
+                expected.emplace(key, payload.at(key));
+            }
+        }
+        const auto reply = replies().front();
+        EXPECT_EQ(reply.payload, expected) << name;
+        EXPECT_EQ(reply.type, "nativeResult");
+        EXPECT_EQ(reply.id, "cmd-" + std::to_string(sent));
+    }
+    EXPECT_EQ(access->favoriteCalls, 1);
+}
+
+TEST_F(CommandTest, NinthUnfinishedCommandIsBusyAndAFinishedOneFreesItsSlot) {
+    for (int index = 0; index <= NativeMusicController::maxCommands; ++index) {
+        send(commandPayload(run));
+    }
+    ASSERT_EQ(replies().size(), 1u);
+    EXPECT_EQ(codeOf(replies()[0]), "native_busy");
+
+    // While the second command runs the first has finished: one slot is free, and only one.
+    access->onFavorite = [&](auto&, auto&) {
+        if (access->favoriteCalls == 2) {
+            send(commandPayload(run));
+            send(commandPayload(run));
+        }
+        return true;
+    };
+    queue.drain();
+    ASSERT_EQ(replies().size(), 11u);
+    EXPECT_EQ(codeOf(replies()[2]), "native_busy");
+    EXPECT_EQ(access->favoriteCalls, 9);
+}
+
+TEST_F(CommandTest, QueuedCommandIsRefusedWithoutReachingTheMusicApp) {
+    struct Case {
+        JSONObject changes;
+        std::vector<std::string> removed;
+        std::string code;
+        std::function<void()> beforeRunning = [] {
+        };
+    };
+    const std::vector<Case> cases = {
+        {{{"trackRef", std::string(129, 'r')}}, {}, "invalid_native_command"},
+        {{{"trackRef", ""}}, {}, "invalid_native_command"},
+        {{{"trackRef", 5}}, {}, "invalid_native_command"},
+        {{}, {"action"}, "invalid_native_command"},
+        {{{"action", "toggleFavorite"}}, {}, "invalid_native_command"},
+        {{{"action", "setFavorite"}}, {}, "invalid_native_command"},
+        {{{"action", "setFavorite"}, {"desiredState", "true"}}, {}, "invalid_native_command"},
+        {{},
+         {},
+         "native_run_changed",
+         [this] {
+             controller->stop();
+         }},
+        {{},
+         {},
+         "native_run_changed",
+         [this] {
+             startRun();
+         }},
+        {{},
+         {},
+         "native_command_expired",
+         [this] {
+             clock += 10s;
+         }},
+    };
+    for (const auto& testCase : cases) {
+        run = startRun();
+        log.clear();
+        send(payloadWith(testCase.changes, testCase.removed));
+        testCase.beforeRunning();
+        queue.drain();
+        ASSERT_EQ(replies().size(), 1u);
+        EXPECT_EQ(
+            replies()[0].payload,
+            (JSONObject{
+                {"ok", false}, {"code", testCase.code}, {"generation", run}, {"nativeGeneration", "N-7"}}));
+    }
+    EXPECT_EQ(access->favoriteCalls, 0);
+}
+
+TEST_F(CommandTest, FailedOrLateResultsOfTheMusicAppBecomeSafeCodes) {
+    struct Case {
+        std::string action;
+        std::function<void()> during; // runs inside the access call
+        const char* thrown;           // then thrown, or nullptr to return a value
+        std::string code;
+    };
+    const std::vector<Case> cases = {
+        {"setFavorite", [] {}, "track_unavailable", "track_unavailable"},
+        {"setFavorite", [] {}, "native_write_uncertain", "native_write_uncertain"},
+        {"getFavorite", [] {}, "Track \"Song\" by Artist is gone", "music_unavailable"},
+        {"getFavorite", [this] { controller->stop(); }, "track_unavailable", "native_run_changed"},
+        {"getFavorite", [this] { clock += 10s; }, nullptr, "native_command_expired"},
+        {"setFavorite", [this] { clock += 10s; }, nullptr, "native_write_uncertain"},
+        {"setFavorite", [this] { startRun(); }, nullptr, "native_run_changed"},
+    };
+    for (const auto& testCase : cases) {
+        run = startRun();
+        queue.drain();
+        log.clear();
+        const auto behave = [&testCase] {
+            testCase.during();
+            if (testCase.thrown) {
+                throw std::runtime_error(testCase.thrown);
+            }
+            return true;
+        };
+        access->onFavorite = [behave](auto&, auto&) {
+            return behave();
+        };
+        access->onSetFavorite = [behave](bool, auto&) {
+            return behave();
+        };
+        send(payloadWith({{"action", testCase.action}, {"desiredState", true}}));
+        queue.drain();
+        ASSERT_EQ(replies().size(), 1u);
+        EXPECT_EQ(codeOf(replies()[0]), testCase.code) << testCase.action << ' ' << testCase.code;
+        for (const auto& snapshot : snapshots()) { // nothing reported as done is re-published
+            EXPECT_EQ(snapshot.at("track").object()->at("favorited"), JSONValue(false));
+        }
+    }
+}
+
+TEST_F(CommandTest, AdmissionHandedToTheMusicAppFollowsTheDeadlineAndTheRun) {
+    std::vector<bool> answers;
+    access->onSetFavorite = [&](bool, const MusicAccess::Admission& admission) {
+        answers.push_back(admission());
+        clock += 9'999ms;
+        answers.push_back(admission());
+        clock += 1ms;
+        answers.push_back(admission()); // at the deadline itself it is too late
+        return true;
+    };
+    access->onFavorite = [&](auto&, const MusicAccess::Admission& admission) {
+        answers.push_back(admission());
+        controller->stop();
+        answers.push_back(admission());
+        return true;
+    };
+    send(payloadWith({{"action", "setFavorite"}, {"desiredState", true}}));
+    queue.drain();
+    send(commandPayload(run));
+    queue.drain();
+    EXPECT_EQ(answers, (std::vector<bool>{true, true, false, true, false}));
+}
+
+TEST_F(CommandTest, ConfirmedFavouriteOfTheLatestTrackIsPublishedBeforeTheResult) {
+    send(payloadWith({{"action", "setFavorite"}, {"desiredState", true}}));
+    send(payloadWith({{"trackRef", "REF-OLD"}})); // no longer the latest track: no snapshot
+    queue.drain();
+
+    ASSERT_EQ(log.size(), 3u);
+    const auto* snapshot = std::get_if<JSONObject>(&log[0]);
+    ASSERT_TRUE(snapshot);
+    EXPECT_EQ(snapshot->at("track").object()->at("favorited"), JSONValue(true));
+    EXPECT_EQ(snapshot->at("sequence"), JSONValue(2));
+    ASSERT_TRUE(std::holds_alternative<Envelope>(log[1]));
+    EXPECT_EQ(std::get<Envelope>(log[1]).payload.at("data"), JSONValue(JSONObject{{"favorited", true}}));
+    EXPECT_TRUE(std::holds_alternative<Envelope>(log[2]));
+}
+
+TEST_F(CommandTest, AdmittedCommandIsAnsweredEvenWhenTheControllerIsGone) {
+    send(commandPayload(run));
+    controller.reset();
+    queue.drain();
+    ASSERT_EQ(replies().size(), 1u);
+    EXPECT_EQ(codeOf(replies()[0]), "native_run_changed");
+    EXPECT_EQ(access->favoriteCalls, 0);
+}
+
+} // namespace
+} // namespace kavrel
