@@ -3,6 +3,7 @@
 #include "CompanionCore/supervisor/HelperSupervisor.hpp"
 #include "support/FakeProcessLauncher.hpp"
 #include "support/InMemorySecretStore.hpp"
+#include "support/JSONPrinting.hpp"
 #include "support/ManualLoop.hpp"
 #include "support/ManualQueue.hpp"
 

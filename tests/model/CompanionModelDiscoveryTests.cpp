@@ -1,0 +1,84 @@
+// Roon discovery: the automatic search, the outcome of each reply and the dropping of late ones.
+
+#include "model/ModelHarness.hpp"
+
+#include <algorithm>
+
+namespace kavrel {
+namespace {
+
+TEST_F(ModelTest, TheAutomaticSearchRunsOnceForAnEmptyHostBeforeConnecting) {
+    preferences.values = {{"roonHost", " \u00A0\u2029"}};
+    ready();
+    const auto types = sentTypes();
+    const auto discover = std::find(types.begin(), types.end(), "discoverRoon");
+    ASSERT_NE(discover, types.end());
+    EXPECT_LT(discover - types.begin(), std::find(types.begin(), types.end(), "configure") - types.begin());
+    EXPECT_EQ(model->roonDiscovery().value(), RoonDiscoveryState::searching);
+
+    child().exit();
+    settle();
+    EXPECT_EQ(model->roonDiscovery().value(), RoonDiscoveryState::unavailable);
+    launchReady();
+    settle();
+    EXPECT_EQ(countSent("discoverRoon"), 0);
+}
+
+TEST_F(ModelTest, EachReplyGivesItsStateAndOneLogLine) {
+    struct Case {
+        JSONObject payload;
+        RoonDiscoveryState state;
+        std::string logged;
+    };
+    const std::vector<Case> cases = {
+        {okPayload({{"found", true}}), RoonDiscoveryState::found, "found"},
+        {failurePayload("roon_not_found"), RoonDiscoveryState::notFound, "not_found"},
+        {failurePayload("local_network_denied"), RoonDiscoveryState::networkDenied, "permission_denied"},
+        {okPayload({{"found", false}}), RoonDiscoveryState::unavailable, "unavailable"},
+        {{{"ok", false}, {"code", 404}}, RoonDiscoveryState::unavailable, "unavailable"},
+        {{}, RoonDiscoveryState::unavailable, "unavailable"},
+    };
+    ready();
+    for (const auto& [payload, state, label] : cases) {
+        if (model->roonDiscovery().value() != RoonDiscoveryState::searching) {
+            model->findRoonServer();
+            flush();
+        }
+        answer("discoverRoon", payload);
+        EXPECT_EQ(model->roonDiscovery().value(), state) << label;
+        EXPECT_EQ(logger.lines.back(), "discovery: outcome=" + label);
+    }
+    EXPECT_EQ(logger.lines.size(), cases.size());
+}
+
+TEST_F(ModelTest, OneSearchAtATimeAndNoneWithoutTheConnector) {
+    makeModel();
+    model->findRoonServer();
+    EXPECT_EQ(model->roonDiscovery().value(), RoonDiscoveryState::unavailable);
+
+    preferences.values = {{"roonHost", "core:9330"}};
+    std::vector<HelperSupervisor::Completion> requests;
+    makeModel([&](HelperSupervisor::Completion completion) { requests.push_back(std::move(completion)); });
+    ready();
+    model->findRoonServer();
+    model->findRoonServer();
+    ASSERT_EQ(requests.size(), 1u);
+    child().exit();
+    settle();
+    requests[0](Envelope("late", "result", okPayload({{"found", true}}))); // the connector is gone
+    EXPECT_EQ(model->roonDiscovery().value(), RoonDiscoveryState::unavailable);
+    EXPECT_TRUE(logger.lines.empty());
+}
+
+TEST(RoonDiscoveryStateText, EveryStateHasItsSentence) {
+    EXPECT_EQ(message(RoonDiscoveryState::searching), "Searching your local network for a Roon Server…");
+    EXPECT_EQ(
+        message(RoonDiscoveryState::networkDenied),
+        "Allow Kavrel in System Settings → Privacy & Security → Local Network, then try Find Roon Server "
+        "again.");
+    EXPECT_EQ(message(RoonDiscoveryState::unavailable),
+              "Local discovery is unavailable. Reconnect the companion, then try Find Roon Server again.");
+}
+
+} // namespace
+} // namespace kavrel

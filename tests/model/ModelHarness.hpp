@@ -1,0 +1,109 @@
+#pragma once
+
+#include "CompanionCore/model/Clipboard.hpp"
+#include "CompanionCore/model/CompanionModel.hpp"
+#include "CompanionCore/model/Logger.hpp"
+#include "CompanionCore/model/Preferences.hpp"
+#include "CompanionCore/music/NativeMusicController.hpp"
+#include "music/FakeMusicAccess.hpp"
+#include "supervisor/SupervisorHarness.hpp"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kavrel {
+
+class MemoryPreferences final : public Preferences {
+public:
+    std::optional<JSONValue> value(std::string_view key) const override {
+        const auto found = values.find(key);
+        return found == values.end() ? std::nullopt : std::optional(found->second);
+    }
+    void set(std::string_view key, JSONValue value) override {
+        values.insert_or_assign(std::string(key), value);
+    }
+
+    std::map<std::string, JSONValue, std::less<>> values;
+};
+
+class RecordingClipboard final : public Clipboard {
+public:
+    void setText(const std::string& text) override { texts.push_back(text); }
+    std::vector<std::string> texts;
+};
+
+class RecordingLogger final : public Logger {
+public:
+    void info(std::string_view category, std::string_view message) override {
+        lines.push_back(std::string(category) + ": " + std::string(message));
+    }
+    std::vector<std::string> lines;
+};
+
+// The model over a real supervisor with a fake connector and a real music controller on manual
+// queues; everything runs only when the test settles it.
+class ModelTest : public SupervisorTest {
+protected:
+    ModelTest() = default;
+
+    // Builds the model from the preferences as they are now.
+    void makeModel(CompanionModel::DiscoveryRequest discoveryRequest = {}) {
+        model = CompanionModel::create({.loop = loop,
+                                        .helper = supervisor,
+                                        .music = music,
+                                        .preferences = preferences,
+                                        .clipboard = clipboard,
+                                        .logger = logger,
+                                        .build = {"1.2.0", "42", "Debian GNU/Linux 12 (bookworm)"},
+                                        .discoveryRequest = std::move(discoveryRequest)});
+    }
+
+    // Runs the loop, the writer and the music queues until none has work left.
+    void settle() {
+        do {
+            flush();
+        } while (musicQueue.drain() + artworkQueue.drain() > 0);
+    }
+
+    // The connector comes up; the model answers with configure, which is left unanswered.
+    void ready() {
+        if (!model) {
+            makeModel();
+        }
+        launchReady();
+        settle();
+    }
+
+    // Ready, configured and started with native generation "NATIVE-1".
+    void started() {
+        ready();
+        answer("configure", okPayload());
+        answer("start", okPayload({{"nativeGeneration", "NATIVE-1"}}));
+        settle();
+    }
+
+    int countSent(const std::string& type) {
+        int count = 0;
+        for (const auto& envelope : sent()) {
+            count += envelope.type == type ? 1 : 0;
+        }
+        return count;
+    }
+
+    static JSONObject failurePayload(const std::string& code) { return {{"ok", false}, {"code", code}}; }
+
+    MemoryPreferences preferences;
+    RecordingClipboard clipboard;
+    RecordingLogger logger;
+    ManualQueue musicQueue{std::string(NativeMusicController::queueLabel)};
+    ManualQueue artworkQueue{std::string(NativeMusicController::artworkQueueLabel)};
+    std::shared_ptr<FakeMusicAccess> access = std::make_shared<FakeMusicAccess>();
+    std::shared_ptr<NativeMusicController> music = NativeMusicController::create(
+        access,
+        [] { return std::chrono::system_clock::time_point(std::chrono::milliseconds(1'700'000'000'000)); },
+        musicQueue, artworkQueue);
+    std::shared_ptr<CompanionModel> model;
+};
+
+} // namespace kavrel
