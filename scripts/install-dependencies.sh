@@ -8,10 +8,15 @@ packages=(
     # libraries
     libsimdjson-dev liburiparser-dev uuid-dev libsecret-1-dev libsystemd-dev
     qt6-base-dev qt6-declarative-dev
+    # what the settings window loads at run time
+    qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts qml6-module-qtquick-window
+    qml6-module-qtquick-templates qml6-module-qtqml-workerscript qt6-qpa-plugins libqt6svg6
     # tests and benchmarks
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     # a real Secret Service for the secret-store integration test
     dbus dbus-daemon gnome-keyring libsecret-tools
+    # a real MPRIS player for the music-source test: mpv with its MPRIS plugin, and a tagged tone to play
+    mpv mpv-mpris sox flac
 )
 
 if [ "$(id -u)" -ne 0 ]; then

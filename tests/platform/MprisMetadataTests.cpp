@@ -1,0 +1,99 @@
+#include "Platform/MprisIdentity.hpp"
+#include "Platform/MprisMetadata.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QDBusObjectPath>
+#include <QStringList>
+#include <QVariantMap>
+
+namespace kavrel {
+namespace {
+
+MprisMetadata decoded(const QVariantMap& map) {
+    const auto metadata = MprisMetadata::decode(map);
+    EXPECT_TRUE(metadata.has_value());
+    return metadata.value_or(MprisMetadata{});
+}
+
+TEST(MprisMetadata, ReadsWhatPlayersSend) {
+    const MprisMetadata full = decoded({
+        {"xesam:title", QStringLiteral("Blue in Green")},
+        {"xesam:artist", QStringList{"Miles Davis", "", "Bill Evans"}},
+        {"xesam:album", QStringLiteral("Kind of Blue")},
+        {"mpris:length", qlonglong(337'500'000)},
+        {"mpris:trackid", QVariant::fromValue(QDBusObjectPath("/org/example/Track/7"))},
+        {"xesam:url", QStringLiteral("file:///music/blue.flac")},
+        {"mpris:artUrl", QStringLiteral("file:///tmp/cover.jpg")},
+    });
+    EXPECT_EQ(full.title, "Blue in Green");
+    EXPECT_EQ(full.artist, "Miles Davis, Bill Evans") << "an empty name adds no separator";
+    EXPECT_EQ(full.album, "Kind of Blue");
+    EXPECT_DOUBLE_EQ(full.lengthSeconds, 337.5);
+    EXPECT_EQ(full.trackID, "/org/example/Track/7");
+    EXPECT_EQ(full.url, "file:///music/blue.flac");
+    EXPECT_EQ(full.artUrl, "file:///tmp/cover.jpg");
+
+    // Lenient where the meaning is clear: one artist as a string, a track id as a string, other
+    // number types for the length.
+    const MprisMetadata loose = decoded({{"xesam:artist", QStringLiteral("Solo")},
+                                         {"mpris:trackid", QStringLiteral("/7")},
+                                         {"mpris:length", 2'000'000u}});
+    EXPECT_EQ(loose.artist, "Solo");
+    EXPECT_EQ(loose.trackID, "/7");
+    EXPECT_DOUBLE_EQ(loose.lengthSeconds, 2.0);
+    EXPECT_EQ(decoded({{"mpris:length", 1.5e6}}).lengthSeconds, 1.5);
+}
+
+TEST(MprisMetadata, AbsentAndMeaninglessValues) {
+    EXPECT_EQ(MprisMetadata::decode(QVariantMap()), std::nullopt) << "no entries: no current track";
+    EXPECT_EQ(MprisMetadata::decode(QVariant(QStringLiteral("not a map"))), std::nullopt);
+
+    const MprisMetadata bare = decoded(
+        {{"mpris:trackid", QVariant::fromValue(QDBusObjectPath("/org/mpris/MediaPlayer2/TrackList/NoTrack"))},
+         {"mpris:length", QStringLiteral("300")},
+         {"xesam:artist", 42},
+         {"xesam:url", QString()}});
+    EXPECT_EQ(bare.title, "");
+    EXPECT_EQ(bare.artist, "");
+    EXPECT_EQ(bare.album, std::nullopt);
+    EXPECT_EQ(bare.lengthSeconds, 0);
+    EXPECT_EQ(bare.trackID, std::nullopt) << "the no-track path is no id";
+    EXPECT_EQ(bare.url, std::nullopt);
+    EXPECT_EQ(decoded({{"xesam:album", QString()}}).album, "") << "an empty album is still an album";
+}
+
+TEST(MprisIdentity, StableLibraryShapedIdentifiers) {
+    MprisMetadata track;
+    track.trackID = "/0";
+    track.url = "file:///music/a.flac";
+    const auto identity = MprisIdentity::of("mpv", track);
+    ASSERT_TRUE(identity.has_value());
+    // FNV-1a of "mpv\ntrackid\n/0", worked out by hand: a change here changes every shared identity.
+    EXPECT_EQ(identity->persistentID, "EF5552E41CF79097");
+    EXPECT_EQ(identity->databaseID, 1867862758);
+
+    MprisMetadata other = track;
+    other.url = "file:///music/b.flac";
+    EXPECT_EQ(MprisIdentity::of("mpv", other)->persistentID, identity->persistentID)
+        << "the track id decides when there is one";
+    EXPECT_NE(MprisIdentity::of("vlc", track)->persistentID, identity->persistentID);
+
+    other.trackID.reset();
+    const auto byURL = MprisIdentity::of("mpv", other);
+    ASSERT_TRUE(byURL.has_value());
+    EXPECT_NE(byURL->persistentID, identity->persistentID);
+    other.url = "file:///music/c.flac";
+    EXPECT_NE(MprisIdentity::of("mpv", other)->persistentID, byURL->persistentID);
+    other.url.reset();
+    EXPECT_EQ(MprisIdentity::of("mpv", other), std::nullopt);
+}
+
+TEST(MprisIdentity, PlayerIsTheBusNameWithoutItsInstance) {
+    EXPECT_EQ(MprisIdentity::playerOf("org.mpris.MediaPlayer2.vlc.instance7389"), "vlc");
+    EXPECT_EQ(MprisIdentity::playerOf("org.mpris.MediaPlayer2.spotify"), "spotify");
+    EXPECT_EQ(MprisIdentity::playerOf("org.mpris.MediaPlayer2.firefox.instance_1_42"), "firefox");
+}
+
+} // namespace
+} // namespace kavrel

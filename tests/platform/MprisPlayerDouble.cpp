@@ -1,0 +1,159 @@
+#include "platform/MprisPlayerDouble.hpp"
+
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
+
+#include <atomic>
+
+namespace kavrel {
+namespace {
+
+const QString objectPath = QStringLiteral("/org/mpris/MediaPlayer2");
+const QString playerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
+const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+
+QString uniqueConnectionName() {
+    static std::atomic<int> doubles{0};
+    return QStringLiteral("mpris-player-double-%1").arg(++doubles);
+}
+
+} // namespace
+
+class MprisPlayerDouble::Object final : public QDBusVirtualObject {
+public:
+    explicit Object(std::shared_ptr<State> state) : state(std::move(state)) {}
+
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        if (message.interface() != propertiesInterface || message.member() != QStringLiteral("Get")) {
+            return false; // QtDBus answers the rest with an error
+        }
+        std::lock_guard lock(state->mutex);
+        if (state->hanging) {
+            return true; // never answered
+        }
+        const QVariantList arguments = message.arguments();
+        const QVariant value = arguments.size() == 2 && arguments[0].toString() == playerInterface
+                                   ? property(arguments[1].toString())
+                                   : QVariant();
+        if (state->failing || !value.isValid()) {
+            connection.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("player failure")));
+        } else {
+            connection.send(message.createReply(QVariant::fromValue(QDBusVariant(value))));
+        }
+        return true;
+    }
+
+    QString introspect(const QString&) const override { return {}; }
+
+private:
+    QVariant property(const QString& name) const {
+        if (name == QStringLiteral("PlaybackStatus")) {
+            return state->status;
+        }
+        if (name == QStringLiteral("Metadata")) {
+            return state->metadata;
+        }
+        if (name == QStringLiteral("Position")) {
+            return state->position;
+        }
+        return {};
+    }
+
+    std::shared_ptr<State> state;
+};
+
+MprisPlayerDouble::MprisPlayerDouble(const QString& suffix, const QString& status,
+                                     const QVariantMap& metadata)
+    : name(QStringLiteral("org.mpris.MediaPlayer2.") + suffix), connectionName(uniqueConnectionName()),
+      state(std::make_shared<State>()),
+      connection(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)),
+      object(std::make_unique<Object>(state)) {
+    state->status = status;
+    state->metadata = metadata;
+    object->moveToThread(&thread);
+    thread.start();
+    connection.registerVirtualObject(objectPath, object.get(), QDBusConnection::SingleNode);
+    registered = connection.registerService(name);
+}
+
+MprisPlayerDouble::~MprisPlayerDouble() {
+    vanish();
+    connection.unregisterObject(objectPath);
+    thread.quit();
+    thread.wait();
+    object.reset();
+    QDBusConnection::disconnectFromBus(connectionName);
+}
+
+void MprisPlayerDouble::setStatus(const QString& status) {
+    {
+        std::lock_guard lock(state->mutex);
+        state->status = status;
+    }
+    announce(QStringLiteral("PlaybackStatus"), status);
+}
+
+void MprisPlayerDouble::setMetadata(const QVariantMap& metadata) {
+    {
+        std::lock_guard lock(state->mutex);
+        state->metadata = metadata;
+    }
+    announce(QStringLiteral("Metadata"), metadata);
+}
+
+void MprisPlayerDouble::setPosition(qint64 microseconds) {
+    std::lock_guard lock(state->mutex);
+    state->position = microseconds;
+}
+
+void MprisPlayerDouble::setHanging(bool hanging) {
+    std::lock_guard lock(state->mutex);
+    state->hanging = hanging;
+}
+
+void MprisPlayerDouble::setFailing(bool failing) {
+    std::lock_guard lock(state->mutex);
+    state->failing = failing;
+}
+
+void MprisPlayerDouble::vanish() {
+    if (registered) {
+        // Blocking: the daemon has announced the owner change when this returns.
+        connection.unregisterService(name);
+        registered = false;
+    }
+}
+
+QVariantMap MprisPlayerDouble::metadata(const QString& title, const QStringList& artists,
+                                        const QString& album, qint64 lengthMicroseconds,
+                                        const QString& trackID) {
+    QVariantMap metadata{{QStringLiteral("xesam:title"), title},
+                         {QStringLiteral("xesam:artist"), artists},
+                         {QStringLiteral("xesam:album"), album},
+                         {QStringLiteral("mpris:length"), lengthMicroseconds}};
+    if (!trackID.isEmpty()) {
+        metadata.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(trackID)));
+    }
+    return metadata;
+}
+
+void MprisPlayerDouble::announce(const QString& property, const QVariant& value) {
+    QDBusMessage signal =
+        QDBusMessage::createSignal(objectPath, propertiesInterface, QStringLiteral("PropertiesChanged"));
+    signal << playerInterface << QVariantMap{{property, value}} << QStringList();
+    connection.send(signal);
+    flush();
+}
+
+// Messages of one connection reach the daemon in order: once it has answered this call, it has
+// passed the signal on.
+void MprisPlayerDouble::flush() {
+    connection.call(QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")));
+}
+
+} // namespace kavrel

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QString>
+#include <QThread>
+#include <QVariantMap>
+
+#include <memory>
+#include <mutex>
+
+namespace kavrel {
+
+// A scriptable MPRIS player on the session bus. It has a connection of its own and answers
+// Properties.Get of the Player interface on a thread of its own, so a caller blocked on a reply does
+// not block the player. State and metadata changes are announced with PropertiesChanged, as a real
+// player does; the position is not, as with real players. Every change is through the bus daemon
+// before the setter returns, so a later call from another connection sees its effects.
+class MprisPlayerDouble {
+public:
+    // Takes the bus name org.mpris.MediaPlayer2.<suffix> once its state is set.
+    MprisPlayerDouble(const QString& suffix, const QString& status, const QVariantMap& metadata = {});
+    ~MprisPlayerDouble();
+    MprisPlayerDouble(const MprisPlayerDouble&) = delete;
+    MprisPlayerDouble& operator=(const MprisPlayerDouble&) = delete;
+
+    QString busName() const { return name; }
+
+    void setStatus(const QString& status);
+    void setMetadata(const QVariantMap& metadata);
+    void setPosition(qint64 microseconds);
+    // Stops answering: calls wait for their time-out.
+    void setHanging(bool hanging);
+    // Answers every call with an error.
+    void setFailing(bool failing);
+    // Gives up the bus name, as a quitting player does.
+    void vanish();
+
+    // Metadata as players send it: the artists as a string list, the track id as an object path.
+    static QVariantMap metadata(const QString& title, const QStringList& artists, const QString& album,
+                                qint64 lengthMicroseconds, const QString& trackID = {});
+
+private:
+    class Object;
+    struct State {
+        std::mutex mutex;
+        QString status;
+        QVariantMap metadata;
+        qint64 position = 0;
+        bool hanging = false;
+        bool failing = false;
+    };
+
+    void announce(const QString& property, const QVariant& value);
+    void flush();
+
+    const QString name;
+    const QString connectionName;
+    std::shared_ptr<State> state;
+    QDBusConnection connection;
+    QThread thread;
+    std::unique_ptr<Object> object;
+    bool registered = false;
+};
+
+} // namespace kavrel
