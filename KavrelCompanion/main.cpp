@@ -1,41 +1,52 @@
-#include "CompanionCore/storage/InstanceLock.hpp"
-#include "CompanionCore/storage/PrivateStorage.hpp"
-#include "CompanionCore/storage/StorageError.hpp"
+#include "KavrelCompanion/AppDelegate.hpp"
 
-#include <cstdio>
-#include <exception>
-#include <string_view>
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 namespace {
 
-// Opens the private directory and takes the instance lock, as start-up does, and says where they are.
-int check() {
-    using namespace kavrel;
-    try {
-        const auto directory = PrivateStorage::directory();
-        const InstanceLock lock(directory);
-        std::printf("Private directory: %s\nInstance lock: %s (held)\n", directory.c_str(),
-                    (directory / "app.lock").c_str());
-        return 0;
-    } catch (const StorageError& error) {
-        if (error.code() == StorageError::Code::alreadyRunning) {
-            std::fprintf(stderr, "Kavrel Companion is already running.\n");
-        } else {
-            std::fprintf(stderr, "Kavrel could not open its private settings. The companion will not use an "
-                                 "insecure state directory.\n");
-        }
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "Kavrel could not open its private settings: %s\n", error.what());
-    }
-    return 1;
+// The session ends the companion with SIGTERM (and a terminal with SIGINT): both quit as the menu's
+// Quit does, so the connector is stopped within its grace period. The signals are blocked in every
+// thread and read from a signalfd on the main loop.
+int blockQuitSignals() {
+    sigset_t quitting;
+    sigemptyset(&quitting);
+    sigaddset(&quitting, SIGTERM);
+    sigaddset(&quitting, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &quitting, nullptr);
+    return ::signalfd(-1, &quitting, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::string_view(argv[1]) == "--check") {
-        return check();
+    // Before any thread starts, so that every thread inherits the mask.
+    const int quitSignals = blockQuitSignals();
+
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("Kavrel Companion");
+    QApplication::setDesktopFileName("kavrel-companion");
+    // A tray application: closing the settings window never quits.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QSocketNotifier quitNotifier(quitSignals, QSocketNotifier::Read);
+    QObject::connect(&quitNotifier, &QSocketNotifier::activated, &application, [quitSignals] {
+        signalfd_siginfo received;
+        while (::read(quitSignals, &received, sizeof received) == sizeof received) {
+        }
+        QCoreApplication::quit();
+    });
+
+    kavrel::AppDelegate delegate;
+    int exitCode = 0;
+    if (!delegate.applicationDidFinishLaunching(exitCode)) {
+        return exitCode;
     }
-    std::fprintf(stderr, "usage: %s --check\n", argv[0]);
-    return 2;
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, &delegate,
+                     [&delegate] { delegate.applicationWillTerminate(); });
+    return QApplication::exec();
 }

@@ -1,0 +1,43 @@
+#include "KavrelCompanion/CompanionRuntime.hpp"
+
+#include "CompanionCore/music/ScriptingMusicAccess.hpp"
+#include "CompanionCore/runtime/UUID.hpp"
+#include "Platform/SystemInfo.hpp"
+
+#include <chrono>
+
+namespace kavrel {
+
+namespace {
+
+std::unique_ptr<KVMusicBridge> bridgeOver(MprisMusicApp& target, const ImageThumbnailer& thumbnailer) {
+    return std::make_unique<KVMusicBridge>(
+        KVMusicBridge::Ports{target, target.scriptingFactory(), makeUUIDString,
+                             ScriptingMusicAccess::artworkEncoder(thumbnailer)});
+}
+
+} // namespace
+
+CompanionRuntime::CompanionRuntime(const std::filesystem::path& connector,
+                                   const std::filesystem::path& directory)
+    : settings(JsonPreferences::defaultFile(), logger) {
+    supervisor = HelperSupervisor::create({loop, launcher, secrets}, connector, directory);
+    auto access = std::make_shared<ScriptingMusicAccess>(bridgeOver(pollTarget, thumbnailer),
+                                                         bridgeOver(artworkTarget, thumbnailer));
+    music = NativeMusicController::create(
+        std::move(access), [] { return std::chrono::system_clock::now(); }, musicQueue, artworkQueue);
+    companion = CompanionModel::create({.loop = loop,
+                                        .helper = supervisor,
+                                        .music = music,
+                                        .preferences = settings,
+                                        .clipboard = clipboard,
+                                        .logger = logger,
+                                        .build = SystemInfo::buildInfo()});
+}
+
+CompanionRuntime::~CompanionRuntime() {
+    // Runs still queued end before the queues stop.
+    music->stop();
+}
+
+} // namespace kavrel

@@ -1,0 +1,67 @@
+// Start-up of the whole application on the offscreen platform, with its private directory and
+// preferences in a scratch directory and no session bus (so no keychain and no other instance).
+
+#include "KavrelCompanion/AppDelegate.hpp"
+#include "KavrelCompanion/SettingsWindow.hpp"
+#include "platform/EnvironmentOverride.hpp"
+#include "platform/ScratchDirectory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QMenu>
+#include <QQuickWindow>
+
+#include <fstream>
+#include <sstream>
+
+namespace kavrel {
+namespace {
+
+class AppDelegateTest : public ::testing::Test {
+protected:
+    ScratchDirectory scratch;
+    EnvironmentOverride data{"XDG_DATA_HOME", (scratch.path() / "data").string()};
+    EnvironmentOverride config{"XDG_CONFIG_HOME", (scratch.path() / "config").string()};
+    EnvironmentOverride bus{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (scratch.path() / "no-bus").string()};
+};
+
+TEST_F(AppDelegateTest, StartsWithItsMenuTheStatusLineAndTheFirstRunWindow) {
+    AppDelegate delegate;
+    int exitCode = -1;
+    ASSERT_TRUE(delegate.applicationDidFinishLaunching(exitCode));
+
+    const auto actions = delegate.menu()->actions();
+    ASSERT_EQ(actions.size(), 10);
+    QStringList titles;
+    for (const auto* action : actions) {
+        titles << (action->isSeparator() ? QStringLiteral("—") : action->text());
+    }
+    EXPECT_EQ(titles.mid(1),
+              (QStringList{"—", "About Kavrel Companion…", "Settings…", "Open Kavrel", "Check for updates…",
+                           "Reconnect", "Pause connector", "—", "Quit Kavrel"}));
+    // No keychain without a session bus: the status line shows what the supervisor says about it.
+    EXPECT_EQ(actions[0]->text(),
+              "Keychain or private storage is unavailable. Unlock your Mac and reconnect.");
+    EXPECT_FALSE(actions[0]->isEnabled());
+    EXPECT_EQ(actions[3]->shortcut(), QKeySequence("Ctrl+,"));
+    EXPECT_EQ(actions[9]->shortcut(), QKeySequence("Ctrl+Q"));
+
+    ASSERT_NE(delegate.settings(), nullptr);
+    EXPECT_TRUE(delegate.settings()->window()->isVisible());
+    std::stringstream stored;
+    stored << std::ifstream(scratch.path() / "config" / "KavrelCompanion" / "preferences.json").rdbuf();
+    EXPECT_NE(stored.str().find("\"openedSettings\":true"), std::string::npos);
+
+    // A second start while this one holds the lock ends at once, without a window.
+    AppDelegate second;
+    EXPECT_FALSE(second.applicationDidFinishLaunching(exitCode));
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(second.settings(), nullptr);
+    EXPECT_EQ(second.menu(), nullptr);
+
+    delegate.applicationWillTerminate();
+}
+
+} // namespace
+} // namespace kavrel
