@@ -146,7 +146,7 @@ Window {
                 RowLayout {
                     Button {
                         objectName: "saveAndConnect"
-                        text: "Save & connect"
+                        text: "Save && connect" // "&&" shows one "&"; a single one marks a mnemonic
                         enabled: helper.ready && !model.busy
                         onClicked: model.connectToService()
                     }

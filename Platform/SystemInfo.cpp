@@ -1,5 +1,7 @@
 #include "Platform/SystemInfo.hpp"
 
+#include "Platform/ConfigText.hpp"
+
 #include <fstream>
 #include <iterator>
 #include <sys/utsname.h>
@@ -15,14 +17,7 @@ namespace kavrel::SystemInfo {
 
 namespace {
 
-std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t\r");
-    return text.substr(first, last - first + 1);
-}
+using ConfigText::trimmed;
 
 // The value of one assignment's right-hand side, with its quotes and escapes resolved.
 std::string unquoted(std::string_view value) {

@@ -1,6 +1,7 @@
 #include "Platform/XdgLoginItem.hpp"
 
 #include "Platform/AtomicFile.hpp"
+#include "Platform/ConfigText.hpp"
 #include "Platform/XdgPaths.hpp"
 
 #include <simdjson.h>
@@ -51,14 +52,7 @@ std::string execArgument(std::string_view argument) {
     return result;
 }
 
-std::string_view trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = text.find_last_not_of(" \t\r");
-    return text.substr(first, last - first + 1);
-}
+using ConfigText::trimmed;
 
 } // namespace
 

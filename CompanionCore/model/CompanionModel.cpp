@@ -223,9 +223,7 @@ void CompanionModel::connect() {
                              return;
                          }
                          self->noticeText.set(HelperSupervisor::describe(failureCode(reply)));
-                         if (wasPublishing && self->supervisor->ready().value()) {
-                             self->resumeMusic(transaction);
-                         }
+                         self->resumeIfPublishing(transaction, wasPublishing);
                      });
 }
 
@@ -254,6 +252,12 @@ void CompanionModel::startConnector(const Transaction& transaction) {
             self->noticeText.set(std::string(startFailedText));
         }
     });
+}
+
+void CompanionModel::resumeIfPublishing(const Transaction& transaction, bool wasPublishing) {
+    if (wasPublishing && supervisor->ready().value()) {
+        resumeMusic(transaction);
+    }
 }
 
 void CompanionModel::resumeMusic(const Transaction& transaction) {
@@ -294,9 +298,7 @@ void CompanionModel::pair(bool replace) {
                              return;
                          }
                          self->noticeText.set(HelperSupervisor::describe(failureCode(reply)));
-                         if (wasPublishing && self->supervisor->ready().value()) {
-                             self->resumeMusic(transaction);
-                         }
+                         self->resumeIfPublishing(transaction, wasPublishing);
                      });
 }
 
@@ -325,9 +327,7 @@ void CompanionModel::resetRoon() {
                          }
                          self->noticeText.set(
                              std::string(succeeded(reply) ? roonResetText : roonResetFailedText));
-                         if (wasPublishing && self->supervisor->ready().value()) {
-                             self->resumeMusic(transaction);
-                         }
+                         self->resumeIfPublishing(transaction, wasPublishing);
                          self->supervisor->refreshStatus();
                      });
 }

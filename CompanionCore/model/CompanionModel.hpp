@@ -108,6 +108,8 @@ private:
     bool isCurrent(const Transaction& transaction) const { return transaction == controlGeneration; }
 
     void startConnector(const Transaction& transaction);
+    // A failed exchange brings a connector that was publishing back to a started state.
+    void resumeIfPublishing(const Transaction& transaction, bool wasPublishing);
     void resumeMusic(const Transaction& transaction);
     void startMusic();
     void receiveSnapshot(JSONObject snapshot);
