@@ -37,7 +37,15 @@ QString orUnknown(const std::string& text) {
 
 } // namespace
 
-AppDelegate::AppDelegate() = default;
+AppDelegate::AppDelegate(StorageAlert storageAlert) : storageAlert(std::move(storageAlert)) {}
+
+void AppDelegate::showStorageAlert() {
+    QMessageBox alert(QMessageBox::Warning, applicationName, "Kavrel could not open its private settings.",
+                      QMessageBox::Ok);
+    alert.setInformativeText(
+        "Check access to Application Support. The companion will not use an insecure state directory.");
+    alert.exec();
+}
 
 AppDelegate::~AppDelegate() {
     messageSubscription.cancel();
@@ -60,11 +68,7 @@ bool AppDelegate::applicationDidFinishLaunching(int& exitCode) {
         lock.reset();
     }
     if (!lock) {
-        QMessageBox alert(QMessageBox::Warning, applicationName,
-                          "Kavrel could not open its private settings.", QMessageBox::Ok);
-        alert.setInformativeText(
-            "Check access to Application Support. The companion will not use an insecure state directory.");
-        alert.exec();
+        storageAlert();
         exitCode = 1;
         return false;
     }

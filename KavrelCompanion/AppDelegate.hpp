@@ -8,6 +8,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 #include <memory>
 #include <optional>
 
@@ -25,8 +27,14 @@ class AppDelegate final : public QObject {
     Q_OBJECT
 
 public:
-    AppDelegate();
+    // Tells the user that the private directory cannot be trusted; returns once dismissed.
+    using StorageAlert = std::function<void()>;
+
+    explicit AppDelegate(StorageAlert storageAlert = showStorageAlert);
     ~AppDelegate() override;
+
+    // The modal alert of a start-up that cannot use its private directory.
+    static void showStorageAlert();
 
     // Start-up. False when the application must end at once (another instance runs, or the private
     // directory cannot be trusted); `exitCode` then says with what.
@@ -47,6 +55,7 @@ public:
 private:
     void buildMenu();
 
+    StorageAlert storageAlert;
     std::optional<InstanceLock> lock;
     std::unique_ptr<CompanionRuntime> runtime;
     std::unique_ptr<QMenu> trayMenu;

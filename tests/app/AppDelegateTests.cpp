@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QQuickWindow>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -61,6 +62,22 @@ TEST_F(AppDelegateTest, StartsWithItsMenuTheStatusLineAndTheFirstRunWindow) {
     EXPECT_EQ(second.menu(), nullptr);
 
     delegate.applicationWillTerminate();
+}
+
+TEST_F(AppDelegateTest, AnUntrustedPrivateDirectoryEndsInTheAlertWithNothingChanged) {
+    const auto directory = scratch.path() / "data" / "KavrelCompanion";
+    std::filesystem::create_directories(directory);
+    std::filesystem::permissions(directory, std::filesystem::perms(0755));
+    int alerts = 0;
+    AppDelegate delegate([&] { ++alerts; });
+    int exitCode = -1;
+    EXPECT_FALSE(delegate.applicationDidFinishLaunching(exitCode));
+    EXPECT_EQ(exitCode, 1);
+    EXPECT_EQ(alerts, 1);
+    EXPECT_EQ(delegate.menu(), nullptr);
+    EXPECT_EQ(std::filesystem::status(directory).permissions(), std::filesystem::perms(0755));
+    EXPECT_TRUE(std::filesystem::is_empty(directory)); // no lock file, no connector state
+    EXPECT_FALSE(std::filesystem::exists(scratch.path() / "config" / "KavrelCompanion"));
 }
 
 } // namespace
