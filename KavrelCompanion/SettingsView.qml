@@ -38,9 +38,12 @@ Window {
         id: scroll
         anchors.fill: parent
         contentWidth: availableWidth
+        // The padding around the content counts, or the last lines end up under the window's edge.
+        contentHeight: content.implicitHeight + 48
         ScrollBar.vertical.policy: ScrollBar.AlwaysOn
 
         ColumnLayout {
+            id: content
             width: scroll.availableWidth - 48
             x: 24
             y: 24
