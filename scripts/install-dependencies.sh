@@ -5,6 +5,8 @@ set -euo pipefail
 packages=(
     # toolchain
     build-essential cmake ninja-build pkg-config clang-14 clang-format
+    # the sanitizer and libFuzzer runtimes of clang 14 (only recommended by clang-14)
+    libclang-rt-14-dev
     # libraries
     libsimdjson-dev liburiparser-dev uuid-dev libsecret-1-dev libsystemd-dev
     qt6-base-dev qt6-declarative-dev

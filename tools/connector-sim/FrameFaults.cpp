@@ -31,6 +31,13 @@ std::vector<std::string> afterHandshake(const SimulatorOptions& options, const J
     for (std::uint64_t sent = 0; sent < options.burstStatus; ++sent) {
         output.push_back(Envelope(makeIdentifier(), "status", status).encodedLine());
     }
+    if (options.burstResults > 0) {
+        std::string burst;
+        for (std::uint64_t sent = 0; sent < options.burstResults; ++sent) {
+            burst += Envelope("unknown-" + makeIdentifier(), "result", {{"ok", true}}).encodedLine();
+        }
+        output.push_back(std::move(burst));
+    }
     if (options.lfAfterExactLimit) {
         output.push_back(paddedStatusLine(frameLimit, makeIdentifier()));
     }

@@ -109,6 +109,13 @@ SimulatorOptions SimulatorOptions::fromJSON(const JSONValue& document) {
             options.unknownResultId = readBool(key, value);
         } else if (key == "burstStatus") {
             options.burstStatus = readCount(key, value);
+        } else if (key == "burstResults") {
+            options.burstResults = readCount(key, value);
+        } else if (key == "faultsAfterCommands") {
+            options.faultsAfterCommands = readCount(key, value);
+            if (options.faultsAfterCommands == 0) {
+                refuse(key, "at least 1: the faults follow the handshake");
+            }
         } else {
             throw std::runtime_error("unknown option \"" + key + "\"");
         }

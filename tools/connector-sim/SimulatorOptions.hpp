@@ -41,7 +41,11 @@ struct SimulatorOptions {
     bool largestFrame = false;
     bool closeStdoutAndLinger = false;
     bool unknownResultId = false;
-    std::uint64_t burstStatus = 0; // status messages written at once after the handshake
+    std::uint64_t burstStatus = 0;  // status messages written at once after the handshake
+    std::uint64_t burstResults = 0; // results for commands never sent, written in one go
+    // The faults above are written once this many commands are answered: 1 is right after
+    // "initialize", 2 after the first command of a companion that has taken the handshake.
+    std::uint64_t faultsAfterCommands = 1;
 
     // Unknown keys and values of the wrong type are refused, so a mistyped option never passes silently.
     static SimulatorOptions fromJSON(const JSONValue& document);

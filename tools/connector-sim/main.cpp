@@ -118,11 +118,12 @@ private:
             say(std::string("ignored an unreadable line: ") + unreadable.what());
             return;
         }
-        bool wasInitialized = simulator.initialized();
         for (const auto& envelope : simulator.handle(message)) {
             emit(envelope.encodedLine());
         }
-        if (!wasInitialized && simulator.initialized()) {
+        if (!faultsWritten && simulator.initialized() &&
+            simulator.answeredCommands() >= options.faultsAfterCommands) {
+            faultsWritten = true;
             misbehaveAfterHandshake();
         }
         if (options.crashAfterCommands && simulator.answeredCommands() >= *options.crashAfterCommands) {
@@ -153,6 +154,7 @@ private:
     SimulatorOptions options;
     ConnectorSimulator simulator;
     bool outputClosed = false;
+    bool faultsWritten = false;
 };
 
 } // namespace
