@@ -330,12 +330,15 @@ void NativeMusicController::command(const Envelope& envelope, CommandCompletion 
             completion(resultEnvelope(envelope, failure(runChangedCode)));
             return;
         }
-        // Released however the completion ends, so a throwing receiver cannot leak an admission slot.
-        struct Finish {
-            NativeMusicController& controller;
-            ~Finish() { controller.finishCommand(); }
-        } finish{*self};
-        const Outcome outcome = self->execute(admitted);
+        // The slot is free before the answer goes out, so a peer that answers with a new command at
+        // once is admitted, and a receiver that throws cannot keep the slot.
+        const Outcome outcome = [&] {
+            struct Finish {
+                NativeMusicController& controller;
+                ~Finish() { controller.finishCommand(); }
+            } finish{*self};
+            return self->execute(admitted);
+        }();
         completion(
             resultEnvelope(envelope, outcome.code ? failure(*outcome.code) : success(outcome.favorited)));
     });
