@@ -8,7 +8,7 @@
 namespace kavrel {
 
 // Start at login as an XDG autostart entry, $XDG_CONFIG_HOME/autostart/kavrel-companion.desktop,
-// which desktops following the autostart specification run at login.
+// which freedesktop.org desktops (GNOME, KDE Plasma, Xfce, ...) run at login.
 //
 // Enabled means the file exists, is readable and is not switched off in its [Desktop Entry] group,
 // either by Hidden=true or by X-GNOME-Autostart-enabled=false (GNOME's own off switch, which its
