@@ -207,51 +207,62 @@ void CompanionModel::connect() {
                        {"roonHost", host.value()},
                        {"appleMusicEnabled", musicEnabled.value()},
                        {"roonEnabled", roonSwitch.value()}};
-    supervisor->send("configure", std::move(payload),
-                     [weak = weak_from_this(), transaction = controlGeneration,
-                      wasPublishing](std::optional<Envelope> reply) {
-                         const auto self = weak.lock();
-                         if (!self || !self->isCurrent(transaction)) {
-                             return;
-                         }
-                         self->busyFlag.set(false);
-                         if (succeeded(reply)) {
-                             // Stored only once the connector took them, so a refused value never sticks.
-                             self->preferences.set("bridgeOrigin", self->origin.value());
-                             self->preferences.set("roonHost", self->host.value());
-                             self->startConnector(transaction);
-                             return;
-                         }
-                         self->noticeText.set(HelperSupervisor::describe(failureCode(reply)));
-                         self->resumeIfPublishing(transaction, wasPublishing);
-                     });
+    sendInTransaction("configure", std::move(payload), controlGeneration,
+                      [wasPublishing](CompanionModel& self, const std::optional<Envelope>& reply) {
+                          self.finishExchange(reply, wasPublishing, [&self] {
+                              // Stored only once the connector took them, so a refused value never sticks.
+                              self.preferences.set("bridgeOrigin", self.origin.value());
+                              self.preferences.set("roonHost", self.host.value());
+                          });
+                      });
+}
+
+void CompanionModel::sendInTransaction(std::string_view type, JSONObject payload,
+                                       const Transaction& transaction, TransactionReply onReply) {
+    supervisor->send(
+        type, std::move(payload),
+        [weak = weak_from_this(), transaction, onReply = std::move(onReply)](std::optional<Envelope> reply) {
+            const auto self = weak.lock();
+            if (self && self->isCurrent(transaction)) {
+                onReply(*self, reply);
+            }
+        });
+}
+
+void CompanionModel::finishExchange(const std::optional<Envelope>& reply, bool wasPublishing,
+                                    const std::function<void()>& accepted) {
+    busyFlag.set(false);
+    if (succeeded(reply)) {
+        accepted();
+        startConnector(controlGeneration);
+        return;
+    }
+    noticeText.set(HelperSupervisor::describe(failureCode(reply)));
+    resumeIfPublishing(controlGeneration, wasPublishing);
 }
 
 void CompanionModel::startConnector(const Transaction& transaction) {
-    supervisor->send("start", {}, [weak = weak_from_this(), transaction](std::optional<Envelope> reply) {
-        const auto self = weak.lock();
-        if (!self || !self->isCurrent(transaction)) {
-            return;
-        }
-        self->publishing = succeeded(reply);
-        self->nativeGeneration.reset();
-        if (reply) {
-            const auto* data = member(reply->payload, "data");
-            const auto* object = data ? data->object() : nullptr;
-            if (object && !object->empty()) {
-                if (const std::string* generation = stringMember(*object, "nativeGeneration")) {
-                    self->nativeGeneration = *generation;
+    sendInTransaction(
+        "start", {}, transaction, [](CompanionModel& self, const std::optional<Envelope>& reply) {
+            self.publishing = succeeded(reply);
+            self.nativeGeneration.reset();
+            if (reply) {
+                const auto* data = member(reply->payload, "data");
+                const auto* object = data ? data->object() : nullptr;
+                if (object && !object->empty()) {
+                    if (const std::string* generation = stringMember(*object, "nativeGeneration")) {
+                        self.nativeGeneration = *generation;
+                    }
                 }
             }
-        }
-        if (self->publishing) {
-            self->startMusic();
-        }
-        self->supervisor->refreshStatus();
-        if (!self->publishing) {
-            self->noticeText.set(std::string(startFailedText));
-        }
-    });
+            if (self.publishing) {
+                self.startMusic();
+            }
+            self.supervisor->refreshStatus();
+            if (!self.publishing) {
+                self.noticeText.set(std::string(startFailedText));
+            }
+        });
 }
 
 void CompanionModel::resumeIfPublishing(const Transaction& transaction, bool wasPublishing) {
@@ -261,12 +272,10 @@ void CompanionModel::resumeIfPublishing(const Transaction& transaction, bool was
 }
 
 void CompanionModel::resumeMusic(const Transaction& transaction) {
-    supervisor->send("stop", {}, [weak = weak_from_this(), transaction](std::optional<Envelope>) {
-        const auto self = weak.lock();
-        if (self && self->isCurrent(transaction)) {
-            self->startConnector(transaction);
-        }
-    });
+    sendInTransaction("stop", {}, transaction,
+                      [transaction](CompanionModel& self, const std::optional<Envelope>&) {
+                          self.startConnector(transaction);
+                      });
 }
 
 void CompanionModel::pair(bool replace) {
@@ -284,22 +293,11 @@ void CompanionModel::pair(bool replace) {
     busyFlag.set(true);
     const bool wasPublishing = resetPublishing();
     code.set(""); // used once, whatever the outcome
-    supervisor->send("pair", JSONObject{{"code", trimmed}, {"replace", replace}},
-                     [weak = weak_from_this(), transaction = controlGeneration,
-                      wasPublishing](std::optional<Envelope> reply) {
-                         const auto self = weak.lock();
-                         if (!self || !self->isCurrent(transaction)) {
-                             return;
-                         }
-                         self->busyFlag.set(false);
-                         if (succeeded(reply)) {
-                             self->noticeText.set(std::string(pairedText));
-                             self->startConnector(transaction);
-                             return;
-                         }
-                         self->noticeText.set(HelperSupervisor::describe(failureCode(reply)));
-                         self->resumeIfPublishing(transaction, wasPublishing);
-                     });
+    sendInTransaction("pair", JSONObject{{"code", trimmed}, {"replace", replace}}, controlGeneration,
+                      [wasPublishing](CompanionModel& self, const std::optional<Envelope>& reply) {
+                          self.finishExchange(reply, wasPublishing,
+                                              [&self] { self.noticeText.set(std::string(pairedText)); });
+                      });
 }
 
 void CompanionModel::stop() {
@@ -318,18 +316,13 @@ void CompanionModel::resetRoon() {
         return;
     }
     const bool wasPublishing = resetPublishing();
-    supervisor->send("resetRoon", {},
-                     [weak = weak_from_this(), transaction = controlGeneration,
-                      wasPublishing](std::optional<Envelope> reply) {
-                         const auto self = weak.lock();
-                         if (!self || !self->isCurrent(transaction)) {
-                             return;
-                         }
-                         self->noticeText.set(
-                             std::string(succeeded(reply) ? roonResetText : roonResetFailedText));
-                         self->resumeIfPublishing(transaction, wasPublishing);
-                         self->supervisor->refreshStatus();
-                     });
+    sendInTransaction("resetRoon", {}, controlGeneration,
+                      [wasPublishing](CompanionModel& self, const std::optional<Envelope>& reply) {
+                          self.noticeText.set(
+                              std::string(succeeded(reply) ? roonResetText : roonResetFailedText));
+                          self.resumeIfPublishing(self.controlGeneration, wasPublishing);
+                          self.supervisor->refreshStatus();
+                      });
 }
 
 void CompanionModel::setRoonEnabled(bool enabled) {

@@ -107,6 +107,15 @@ private:
     bool resetPublishing();
     bool isCurrent(const Transaction& transaction) const { return transaction == controlGeneration; }
 
+    using TransactionReply = std::function<void(CompanionModel&, const std::optional<Envelope>&)>;
+    // Sends a command of the transaction; its reply is handled only while the model exists and the
+    // transaction is still current.
+    void sendInTransaction(std::string_view type, JSONObject payload, const Transaction& transaction,
+                           TransactionReply onReply);
+    // The end of a connect or pair: on success `accepted` runs and the connector is started,
+    // otherwise the failure is shown and a connector that was publishing is resumed.
+    void finishExchange(const std::optional<Envelope>& reply, bool wasPublishing,
+                        const std::function<void()>& accepted);
     void startConnector(const Transaction& transaction);
     // A failed exchange brings a connector that was publishing back to a started state.
     void resumeIfPublishing(const Transaction& transaction, bool wasPublishing);
