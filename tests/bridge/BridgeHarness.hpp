@@ -12,6 +12,21 @@
 
 namespace kavrel {
 
+// The one way tests make a library track of the simulated music app: a playable track with a
+// 16-character persistent ID and a database ID of its own.
+inline SimulatedMusicApp::Track simulatedTrack(std::int64_t itemID, SimulatedMusicApp::Kind kind = {}) {
+    SimulatedMusicApp::Track made;
+    made.itemID = itemID;
+    made.databaseID = static_cast<std::int32_t>(itemID + 1000);
+    made.persistentID = "ABCDEF01234567" + std::to_string(10 + itemID % 90);
+    made.name = "Song " + std::to_string(itemID);
+    made.artist = "Artist";
+    made.album = "Album";
+    made.duration = 200;
+    made.kind = kind;
+    return made;
+}
+
 // A bridge on the simulated app with a virtual clock: the bridge's sleep advances it.
 class BridgeTest : public ::testing::Test {
 protected:
@@ -32,19 +47,6 @@ protected:
                                   }});
     }
 
-    static SimulatedMusicApp::Track track(std::int64_t itemID, SimulatedMusicApp::Kind kind = {}) {
-        SimulatedMusicApp::Track made;
-        made.itemID = itemID;
-        made.databaseID = static_cast<std::int32_t>(itemID + 1000);
-        made.persistentID = "ABCDEF01234567" + std::to_string(10 + itemID % 90);
-        made.name = "Song " + std::to_string(itemID);
-        made.artist = "Artist";
-        made.album = "Album";
-        made.duration = 200;
-        made.kind = kind;
-        return made;
-    }
-
     // Adds the track, plays it and reads a snapshot; returns its track object.
     KVDictionary playAndRead(SimulatedMusicApp::Track added) {
         const auto id = added.itemID;
@@ -58,25 +60,11 @@ protected:
         return track != nullptr && track->dictionary() != nullptr ? *track->dictionary() : KVDictionary();
     }
 
-    static std::string text(const KVDictionary& object, std::string_view key) {
+    static KVValue at(const KVDictionary& object, std::string_view key) {
         const KVValue* value = object.find(key);
-        return value != nullptr && value->string() != nullptr ? *value->string() : "";
+        return value != nullptr ? *value : KVValue("<absent>");
     }
-
-    std::string diagnostic(std::string_view key) const {
-        const KVValue* value = bridge->favoriteDiagnostics().find(key);
-        if (value == nullptr) {
-            return "<absent>";
-        }
-        if (value->string() != nullptr) {
-            return *value->string();
-        }
-        if (value->boolean() != nullptr) {
-            return *value->boolean() ? "true" : "false";
-        }
-        return value->number() != nullptr ? std::to_string(static_cast<long long>(*value->number()))
-                                          : "<other>";
-    }
+    KVValue diagnostic(std::string_view key) const { return at(bridge->favoriteDiagnostics(), key); }
 
     // The machine code a call fails with, or "" when it succeeds.
     template <typename Call> static std::string failureOf(Call call) {

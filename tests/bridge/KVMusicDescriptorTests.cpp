@@ -7,177 +7,145 @@
 namespace kavrel {
 namespace {
 
-AEDesc byID(DescType desiredClass, const AEDesc& container, std::int32_t id) {
-    return createObjSpecifier(desiredClass, container, ae::formUniqueID, AEDesc::makeLong(id));
+// Codes are written out here rather than taken from the bridge, so a wrong code there shows.
+AEDesc byID(const char (&desiredClass)[5], const AEDesc& container, const AEDesc& id,
+            const char (&form)[5] = "ID  ") {
+    return createObjSpecifier(fourCharCode(desiredClass), container, fourCharCode(form), id);
+}
+AEDesc byID(const char (&desiredClass)[5], const AEDesc& container, std::int32_t id) {
+    return byID(desiredClass, container, AEDesc::makeLong(id));
+}
+double code(const char (&text)[5]) {
+    return fourCharCode(text);
 }
 
 const AEDesc application;
-const AEDesc source = byID(music::classSource, application, 64);
+const AEDesc source = byID("cSrc", application, 64);
 
-struct ShapeCase {
-    const char* name;
-    AEDesc specifier;
-    bool libraryFile, stream, subscription, userPlaylist;
-};
-
-// Names the case in test output instead of dumping its bytes.
-void PrintTo(const ShapeCase& shape, std::ostream* out) {
-    *out << shape.name;
-}
-
-class DescriptorShapeTest : public ::testing::TestWithParam<ShapeCase> {};
-
-TEST_P(DescriptorShapeTest, EachTrackTestAcceptsExactlyItsChains) {
-    const auto& shape = GetParam();
-    const AEDesc* specifier = &shape.specifier;
-    EXPECT_EQ(KVMusicDescriptorIsLibraryFile(specifier), shape.libraryFile);
-    EXPECT_EQ(KVMusicDescriptorIsStream(specifier), shape.stream);
-    EXPECT_EQ(KVMusicDescriptorIsSubscriptionTrack(specifier), shape.subscription);
-    EXPECT_EQ(KVMusicDescriptorIsUserPlaylistTrack(specifier), shape.userPlaylist);
-    EXPECT_EQ(KVMusicDescriptorIsReadableTrack(specifier),
-              shape.libraryFile || shape.stream || shape.subscription || shape.userPlaylist);
-}
-
-AEDesc withExtraField(AEDesc specifier) {
-    specifier.putParam(fourCharCode("xtra"), AEDesc::makeLong(1));
-    return specifier;
-}
-
-AEDesc sourceWithData() {
-    return byID(music::classSource, AEDesc(ae::typeNull, {1}), 64);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Chains, DescriptorShapeTest,
-    ::testing::Values(
-        ShapeCase{"fileInSource", byID(music::classFileTrack, source, 5), true, false, false, false},
-        ShapeCase{
-            "fileByPosition",
-            createObjSpecifier(music::classFileTrack, source, ae::formAbsolutePosition, AEDesc::makeLong(5)),
-            false, false, false, false},
-        ShapeCase{"fileWithZeroID", byID(music::classFileTrack, source, 0), false, false, false, false},
-        ShapeCase{
-            "fileByCompID",
-            createObjSpecifier(music::classFileTrack, source, ae::formUniqueID, AEDesc::makeComp(1LL << 40)),
-            true, false, false, false},
-        ShapeCase{"fileByZeroComp",
-                  createObjSpecifier(music::classFileTrack, source, ae::formUniqueID, AEDesc::makeComp(0)),
-                  false, false, false, false},
-        ShapeCase{"fileWithFiveFields", withExtraField(byID(music::classFileTrack, source, 5)), false, false,
-                  false, false},
-        ShapeCase{"fileInApplication", byID(music::classFileTrack, application, 5), false, false, false,
-                  false},
-        ShapeCase{"sourceWithData", byID(music::classFileTrack, sourceWithData(), 5), false, false, false,
-                  false},
-        ShapeCase{"stream", byID(music::classURLTrack, source, 7), false, true, false, false},
-        ShapeCase{"subscriptionTwoLevels",
-                  byID(music::classSharedTrack, byID(music::classSubscriptionPlaylist, application, 3), 9),
-                  false, false, true, false},
-        ShapeCase{"subscriptionInSource",
-                  byID(music::classSharedTrack, byID(music::classSubscriptionPlaylist, source, 3), 9), false,
-                  false, true, false},
-        ShapeCase{"userPlaylistInSource",
-                  byID(music::classSharedTrack, byID(music::classUserPlaylist, source, 3), 9), false, false,
-                  false, true},
-        ShapeCase{"userPlaylistInNestedSource",
-                  byID(music::classSharedTrack,
-                       byID(music::classUserPlaylist, byID(music::classSource, source, 2), 3), 9),
-                  false, false, false, false},
-        ShapeCase{"notASpecifier", AEDesc::makeLong(5), false, false, false, false}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(DescriptorTest, MissingDescriptorsPassNoTest) {
+TEST(DescriptorTest, EachTrackTestAcceptsExactlyItsChains) {
+    AEDesc fiveFields = byID("cFlT", source, 5);
+    fiveFields.putParam(fourCharCode("xtra"), AEDesc::makeLong(1));
+    // Which tests pass: L library file, S stream, B subscription, U user playlist.
+    const std::vector<std::tuple<const char*, AEDesc, std::string>> rows = {
+        {"file in source", byID("cFlT", source, 5), "L"},
+        {"file by position", byID("cFlT", source, AEDesc::makeLong(5), "indx"), ""},
+        {"file with ID 0", byID("cFlT", source, 0), ""},
+        {"file by 64-bit ID", byID("cFlT", source, AEDesc::makeComp(1LL << 40)), "L"},
+        {"file by 64-bit ID 0", byID("cFlT", source, AEDesc::makeComp(0)), ""},
+        {"file with five fields", fiveFields, ""},
+        {"file in application", byID("cFlT", application, 5), ""},
+        {"source with data", byID("cFlT", byID("cSrc", AEDesc(fourCharCode("null"), {1}), 64), 5), ""},
+        {"stream", byID("cURT", source, 7), "S"},
+        {"subscription", byID("cShT", byID("cSuP", application, 3), 9), "B"},
+        {"subscription in source", byID("cShT", byID("cSuP", source, 3), 9), "B"},
+        {"user playlist", byID("cShT", byID("cUsP", application, 3), 9), "U"},
+        {"user playlist in source", byID("cShT", byID("cUsP", source, 3), 9), "U"},
+        {"user playlist in nested source", byID("cShT", byID("cUsP", byID("cSrc", source, 2), 3), 9), ""},
+        {"not a specifier", AEDesc::makeLong(5), ""}};
+    for (const auto& [label, specifier, passes] : rows) {
+        std::string passed;
+        for (const auto& [letter, test] : {std::pair{'L', &KVMusicDescriptorIsLibraryFile},
+                                           {'S', &KVMusicDescriptorIsStream},
+                                           {'B', &KVMusicDescriptorIsSubscriptionTrack},
+                                           {'U', &KVMusicDescriptorIsUserPlaylistTrack}}) {
+            passed += test(&specifier) ? std::string(1, letter) : "";
+        }
+        EXPECT_EQ(passed, passes) << label;
+        EXPECT_EQ(KVMusicDescriptorIsReadableTrack(&specifier), !passes.empty()) << label;
+    }
     EXPECT_FALSE(KVMusicDescriptorIsReadableTrack(nullptr));
+}
+
+TEST(DescriptorTest, BooleansComeInThreeTypesAndOnlyOneByteBools) {
+    const std::vector<std::pair<AEDesc, std::optional<bool>>> rows = {
+        {AEDesc(fourCharCode("bool"), {1}), true},
+        {AEDesc(fourCharCode("bool"), {0}), false},
+        {AEDesc(fourCharCode("true"), {}), true},
+        {AEDesc(fourCharCode("fals"), {}), false},
+        {AEDesc(fourCharCode("bool"), {1, 0}), {}},
+        {AEDesc(fourCharCode("true"), {1}), {}},
+        {AEDesc::makeLong(1), {}}};
+    for (const auto& [descriptor, value] : rows) {
+        EXPECT_EQ(KVMusicDescriptorBooleanValue(&descriptor), value);
+        EXPECT_EQ(KVMusicDescriptorIsBoolean(&descriptor), value.has_value());
+    }
     EXPECT_FALSE(KVMusicDescriptorIsBoolean(nullptr));
     EXPECT_EQ(KVMusicDescriptorBooleanValue(nullptr), std::nullopt);
 }
 
-TEST(DescriptorTest, BooleansComeInThreeTypesAndOnlyOneByteBools) {
-    const AEDesc on = AEDesc::makeBoolean(true);
-    const AEDesc off = AEDesc::makeBoolean(false);
-    EXPECT_EQ(KVMusicDescriptorBooleanValue(&on), true);
-    EXPECT_EQ(KVMusicDescriptorBooleanValue(&off), false);
-    const AEDesc yes(ae::typeTrue, {});
-    const AEDesc no(ae::typeFalse, {});
-    const AEDesc wide(ae::typeBoolean, {1, 0});
-    const AEDesc trueWithData(ae::typeTrue, {1});
-    EXPECT_EQ(KVMusicDescriptorBooleanValue(&yes), true);
-    EXPECT_EQ(KVMusicDescriptorBooleanValue(&no), false);
-    EXPECT_FALSE(KVMusicDescriptorIsBoolean(&wide));
-    EXPECT_FALSE(KVMusicDescriptorIsBoolean(&trueWithData));
-}
-
 TEST(DescriptorTest, ReadTagNeedsTheTypeAndExactlyFourBytes) {
     AEDesc record = AEDesc::makeRecord();
-    record.putParam(ae::keyDesiredClass, AEDesc::makeType(music::classTrack));
-    record.putParam(ae::keyKeyForm, AEDesc(ae::typeEnum, {1, 2}));
-    EXPECT_EQ(readTag(record, ae::keyDesiredClass, ae::typeType), music::classTrack);
-    EXPECT_EQ(readTag(record, ae::keyDesiredClass, ae::typeEnum), std::nullopt);
-    EXPECT_EQ(readTag(record, ae::keyKeyForm, ae::typeEnum), std::nullopt);
-    EXPECT_EQ(readTag(record, ae::keyContainer, ae::typeType), std::nullopt);
+    record.putParam(fourCharCode("want"), AEDesc::makeType(fourCharCode("cTrk")));
+    record.putParam(fourCharCode("form"), AEDesc(fourCharCode("enum"), {1, 2}));
+    EXPECT_EQ(readTag(record, fourCharCode("want"), fourCharCode("type")), fourCharCode("cTrk"));
+    EXPECT_EQ(readTag(record, fourCharCode("want"), fourCharCode("enum")), std::nullopt);
+    EXPECT_EQ(readTag(record, fourCharCode("form"), fourCharCode("enum")), std::nullopt);
+    EXPECT_EQ(readTag(record, fourCharCode("from"), fourCharCode("type")), std::nullopt);
 }
 
-const KVDictionary& entry(const KVArray& chain, std::size_t index) {
-    return *chain.at(index).dictionary();
+KVValue field(const KVArray& chain, std::size_t index, std::string_view key) {
+    const KVValue* value = chain.at(index).dictionary()->find(key);
+    return value ? *value : KVValue("<absent>");
 }
 
-TEST(DescriptorChainTest, DescribesEachLevelWithoutItsKeyData) {
-    const AEDesc track = byID(music::classSharedTrack, byID(music::classUserPlaylist, source, 3), 123456);
+TEST(DescriptorTest, ChainAndShapeDescribeEachLevelWithoutItsKeyData) {
+    const AEDesc track = byID("cShT", byID("cUsP", source, 3), 123456);
     const KVArray chain = KVMusicDescriptorDiagnosticChain(&track);
     ASSERT_EQ(chain.size(), 4u);
-    EXPECT_EQ(*entry(chain, 0).find("referenceClass"), KVValue(static_cast<double>(music::classSharedTrack)));
-    EXPECT_EQ(*entry(chain, 0).find("identifierType"), KVValue(static_cast<double>(ae::typeLong)));
-    EXPECT_EQ(*entry(chain, 0).find("identifierSize"), KVValue(4));
-    EXPECT_EQ(*entry(chain, 0).find("identifierNonzero"), KVValue(true));
-    EXPECT_EQ(*entry(chain, 0).find("fieldCount"), KVValue(4));
-    EXPECT_EQ(*entry(chain, 3).find("termination"), KVValue("null"));
+    const std::vector<std::pair<std::string, KVValue>> first = {{"descriptorType", code("obj ")},
+                                                                {"classValid", true},
+                                                                {"formValid", true},
+                                                                {"referenceClass", code("cShT")},
+                                                                {"referenceForm", code("ID  ")},
+                                                                {"fieldCount", 4},
+                                                                {"identifierType", code("long")},
+                                                                {"identifierSize", 4},
+                                                                {"identifierNonzero", true}};
+    EXPECT_EQ(chain[0].dictionary()->size(), first.size());
+    for (const auto& [key, value] : first) {
+        EXPECT_EQ(field(chain, 0, key), value) << key;
+    }
+    EXPECT_EQ(field(chain, 3, "termination"), KVValue("null"));
     for (const auto& level : chain) {
         for (const auto& [key, value] : *level.dictionary()) {
             EXPECT_NE(value, KVValue(123456)) << key; // never the identifier itself
         }
     }
-}
-
-TEST(DescriptorChainTest, TerminationsCoverEveryWayAChainEnds) {
-    EXPECT_EQ(*entry(KVMusicDescriptorDiagnosticChain(nullptr), 0).find("termination"), KVValue("missing"));
-
-    const AEDesc unsupported = byID(music::classFileTrack, AEDesc::makeLong(1), 5);
-    const auto ended = KVMusicDescriptorDiagnosticChain(&unsupported);
-    ASSERT_EQ(ended.size(), 2u);
-    EXPECT_EQ(*entry(ended, 1).find("termination"), KVValue("unsupported"));
-
-    const AEDesc nullWithData = byID(music::classFileTrack, AEDesc(ae::typeNull, {0}), 5);
-    EXPECT_EQ(*entry(KVMusicDescriptorDiagnosticChain(&nullWithData), 1).find("termination"),
-              KVValue("unsupported"));
-
-    AEDesc orphan = AEDesc::makeRecord(ae::typeObjectSpecifier);
-    orphan.putParam(ae::keyDesiredClass, AEDesc::makeType(music::classTrack));
-    orphan.putParam(ae::keyKeyForm, AEDesc::makeLong(7)); // not an 'enum'
-    const auto missing = KVMusicDescriptorDiagnosticChain(&orphan);
-    ASSERT_EQ(missing.size(), 1u);
-    EXPECT_EQ(*entry(missing, 0).find("termination"), KVValue("missing_container"));
-    EXPECT_EQ(*entry(missing, 0).find("formValid"), KVValue(false));
-    EXPECT_FALSE(entry(missing, 0).contains("identifierType"));
-
-    AEDesc deep = application;
-    for (int level = 0; level < 9; ++level) {
-        deep = byID(music::classSource, deep, level + 1);
-    }
-    const auto limited = KVMusicDescriptorDiagnosticChain(&deep);
-    ASSERT_EQ(limited.size(), 8u);
-    EXPECT_EQ(*entry(limited, 7).find("termination"), KVValue("depth_limit"));
-    EXPECT_FALSE(entry(limited, 6).contains("termination"));
-}
-
-TEST(DescriptorDiagnosticShapeTest, ReportsTheContainerClassOnlyForNestedSpecifiers) {
-    const AEDesc track = byID(music::classFileTrack, source, 5);
     const KVDictionary shape = KVMusicDescriptorDiagnosticShape(&track);
-    EXPECT_EQ(*shape.find("referenceClass"), KVValue(static_cast<double>(music::classFileTrack)));
-    EXPECT_EQ(*shape.find("referenceForm"), KVValue(static_cast<double>(ae::formUniqueID)));
-    EXPECT_EQ(*shape.find("containerClass"), KVValue(static_cast<double>(music::classSource)));
-    const KVDictionary scalar = KVMusicDescriptorDiagnosticShape(source.param(ae::keyContainer));
+    EXPECT_EQ(*shape.find("referenceClass"), KVValue(code("cShT")));
+    EXPECT_EQ(*shape.find("referenceForm"), KVValue(code("ID  ")));
+    EXPECT_EQ(*shape.find("containerClass"), KVValue(code("cUsP")));
+    const KVDictionary scalar = KVMusicDescriptorDiagnosticShape(&application);
     EXPECT_EQ(*scalar.find("referenceClass"), KVValue(0));
     EXPECT_EQ(*scalar.find("containerClass"), KVValue(0));
+}
+
+TEST(DescriptorTest, TerminationsCoverEveryWayAChainEnds) {
+    AEDesc orphan = AEDesc::makeRecord(fourCharCode("obj "));
+    orphan.putParam(fourCharCode("want"), AEDesc::makeType(fourCharCode("cTrk")));
+    orphan.putParam(fourCharCode("form"), AEDesc::makeLong(7)); // not an 'enum'
+    const auto nested = [](int levels) {
+        AEDesc made = application;
+        while (levels-- > 0) {
+            made = byID("cSrc", made, levels + 1);
+        }
+        return made;
+    };
+    const AEDesc seven = nested(7), eight = nested(8), inNumber = byID("cFlT", AEDesc::makeLong(1), 5),
+                 inNullWithData = byID("cFlT", AEDesc(fourCharCode("null"), {0}), 5);
+    const std::vector<std::tuple<const AEDesc*, std::size_t, const char*>> rows = {
+        {nullptr, 1, "missing"},       {&orphan, 1, "missing_container"},
+        {&inNumber, 2, "unsupported"}, {&inNullWithData, 2, "unsupported"},
+        {&seven, 8, "null"},           {&eight, 8, "depth_limit"}};
+    for (const auto& [descriptor, size, termination] : rows) {
+        const KVArray chain = KVMusicDescriptorDiagnosticChain(descriptor);
+        ASSERT_EQ(chain.size(), size) << termination;
+        EXPECT_EQ(field(chain, size - 1, "termination"), KVValue(termination));
+        EXPECT_EQ(field(chain, 0, "termination"), KVValue(size == 1 ? termination : "<absent>"));
+    }
+    const KVArray missing = KVMusicDescriptorDiagnosticChain(&orphan);
+    EXPECT_EQ(field(missing, 0, "formValid"), KVValue(false));
+    EXPECT_EQ(field(missing, 0, "identifierType"), KVValue("<absent>"));
 }
 
 } // namespace

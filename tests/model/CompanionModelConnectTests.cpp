@@ -6,119 +6,157 @@
 namespace kavrel {
 namespace {
 
+std::string repeated(const std::string& piece, int times) {
+    std::string text;
+    while (times-- > 0) {
+        text += piece;
+    }
+    return text;
+}
+
 TEST_F(ModelTest, PreferencesKeepTheirTypesAndConstructionSendsNothing) {
-    preferences.values = {{"roonEnabled", "no"}, {"bridgeOrigin", "https://mine.example/"}, {"roonHost", 7}};
+    preferences.values = {{"roonEnabled", "no"}, {"roonHost", 7}};
     makeModel();
     EXPECT_TRUE(model->roonEnabled().value()); // only a stored Boolean turns the relay off
     EXPECT_FALSE(model->appleMusicEnabled().value());
-    EXPECT_EQ(model->bridgeOrigin().value(), "https://mine.example/");
+    EXPECT_EQ(model->bridgeOrigin().value(), CompanionModel::defaultOrigin);
     EXPECT_EQ(model->roonHost().value(), "");
-    EXPECT_EQ(model->musicState().value(), "Waiting for Music");
+    EXPECT_EQ(model->musicState().value(), expected::waitingForMusic);
     EXPECT_EQ(model->roonDiscovery().value(), RoonDiscoveryState::idle);
-    flush();
-    EXPECT_EQ(launcher.childCount(), 0u);
-
-    preferences.values = {{"roonEnabled", false}, {"appleMusicEnabled", true}};
+    preferences.values = {
+        {"roonEnabled", false}, {"appleMusicEnabled", true}, {"bridgeOrigin", "https://a.example/"}};
     makeModel();
     EXPECT_FALSE(model->roonEnabled().value());
     EXPECT_TRUE(model->appleMusicEnabled().value());
-    EXPECT_EQ(model->bridgeOrigin().value(), CompanionModel::defaultOrigin);
+    EXPECT_EQ(model->bridgeOrigin().value(), "https://a.example/");
+    flush();
+    EXPECT_EQ(launcher.childCount(), 0u);
 }
 
-TEST_F(ModelTest, ReadyConfiguresThenStartsAndStoresTheSettingsOnlyOnceAccepted) {
-    preferences.values = {{"roonHost", "core.local:9330"}};
-    makeModel();
-    model->bridgeOrigin().set("https://kavrel.example/");
-    ready();
-    const auto configure = lastSent("configure");
-    EXPECT_EQ(configure.payload, (JSONObject{{"bridgeOrigin", "https://kavrel.example"},
-                                             {"roonHost", "core.local:9330"},
-                                             {"appleMusicEnabled", false},
-                                             {"roonEnabled", true}}));
-    EXPECT_TRUE(model->busy().value());
-    EXPECT_EQ(preferences.values.count("bridgeOrigin"), 0u);
-
-    answer("configure", okPayload());
-    EXPECT_FALSE(model->busy().value());
-    EXPECT_EQ(preferences.values.at("bridgeOrigin"), JSONValue("https://kavrel.example/")); // as typed
-    EXPECT_EQ(preferences.values.at("roonHost"), JSONValue("core.local:9330"));
-    EXPECT_EQ(sentTypes().back(), "start");
-
-    answer("start", failurePayload("pairing_required"));
-    EXPECT_EQ(model->notice().value(),
-              "Pair this companion with Kavrel to connect. Your existing pairing is kept "
-              "until replacement succeeds.");
-    EXPECT_EQ(sentTypes().back(), "status");
-}
-
-TEST_F(ModelTest, RefusedSettingsAreNotSentAndAFailedConfigureKeepsTheStoredOnes) {
+TEST_F(ModelTest, ConnectSendsTheSettingsAndStoresThemAsTypedOnlyOnceAccepted) {
+    const std::string host = repeated("\u00E9", 256); // 512 bytes in UTF-8, 256 characters
     preferences.values = {{"roonHost", "old:1"}};
     makeModel();
-    model->roonHost().set(std::string(512, 'h'));
+    model->bridgeOrigin().set("https://kavrel.example/");
+    model->roonHost().set(host);
     ready();
-    EXPECT_EQ(lastSent("configure").payload.at("roonHost"), JSONValue(std::string(512, 'h')));
+    EXPECT_EQ(lastSent("configure").payload, (JSONObject{{"bridgeOrigin", "https://kavrel.example"},
+                                                         {"roonHost", host},
+                                                         {"appleMusicEnabled", false},
+                                                         {"roonEnabled", true}}));
+    EXPECT_TRUE(model->busy().value());
     answer("configure", failurePayload("invalid_origin"));
     EXPECT_EQ(model->notice().value(), HelperSupervisor::describe("invalid_origin"));
-    EXPECT_EQ(preferences.values.at("roonHost"), JSONValue("old:1"));
+    model->connect();
+    flush();
+    answer("configure", {{"ok", "true"}, {"code", 5}}); // neither a Boolean nor a text code
+    EXPECT_EQ(model->notice().value(), HelperSupervisor::describe("failed"));
+    EXPECT_EQ(preferences.values.size(), 1u); // still only the old host
+
+    model->connect();
+    flush();
+    answer("configure", okPayload());
+    EXPECT_FALSE(model->busy().value());
+    EXPECT_EQ(preferences.values.at("bridgeOrigin"), JSONValue("https://kavrel.example/"));
+    EXPECT_EQ(preferences.values.at("roonHost"), JSONValue(host));
+    answer("start", failurePayload("pairing_required"));
+    EXPECT_EQ(model->notice().value(), expected::startFailed);
+    EXPECT_EQ(sentTypes().back(), "status");
 
     const auto before = sent().size();
-    model->roonHost().set(std::string(513, 'h'));
-    model->connect();
-    EXPECT_EQ(model->notice().value(), "Enter an HTTPS origin without a path, credentials, or query.");
-    model->roonHost().set("");
-    model->bridgeOrigin().set("https://kavrel.example/path");
-    model->connect();
+    for (const auto& [origin, roonHost] :
+         {std::pair<std::string, std::string>{"https://kavrel.example", host + "h"},
+          {"https://kavrel.example/path", ""}}) {
+        model->bridgeOrigin().set(origin);
+        model->roonHost().set(roonHost);
+        model->notice().set("");
+        model->connect();
+        EXPECT_EQ(model->notice().value(), expected::originRefused) << origin;
+    }
     flush();
     EXPECT_EQ(sent().size(), before);
     EXPECT_FALSE(model->busy().value());
 }
 
-TEST_F(ModelTest, PairingTrimsUnicodeSpaceMeasuresBeforeTrimmingAndUsesTheCodeOnce) {
+TEST_F(ModelTest, PairingMeasuresBytesBeforeTrimmingTrimsUnicodeSpaceAndUsesTheCodeOnce) {
     ready();
     answer("configure", failurePayload("failed"));
+    model->notice().set("");
     const auto before = sent().size();
-
-    model->pairingCode().set(" \u00A0\u3000\n");
-    model->pair(false);
-    EXPECT_EQ(model->notice().value(), HelperSupervisor::describe("failed"));
-    model->pairingCode().set(std::string(120, '1') + std::string(9, ' '));
-    model->pair(false);
+    for (const auto& [code, notice] : {std::pair<std::string, std::string>{" \u00A0\u3000\n", ""},
+                                       {repeated("\u00E9", 64) + " ", expected::codeTooLong}}) { // 129 bytes
+        model->pairingCode().set(code);
+        model->pair(false);
+        EXPECT_EQ(model->notice().value(), notice);
+        EXPECT_EQ(model->pairingCode().value(), code);
+    }
     flush();
-    EXPECT_EQ(model->notice().value(), "That pairing code is too long.");
-    EXPECT_EQ(model->pairingCode().value().size(), 129u);
     EXPECT_EQ(sent().size(), before);
 
-    model->pairingCode().set("\u2028 123456\u00A0");
+    model->pairingCode().set("\u2028" + repeated("\u00E9", 62) + " "); // 128 bytes
     model->pair(true);
     flush();
-    EXPECT_EQ(lastSent("pair").payload, (JSONObject{{"code", "123456"}, {"replace", true}}));
+    EXPECT_EQ(lastSent("pair").payload, (JSONObject{{"code", repeated("\u00E9", 62)}, {"replace", true}}));
     EXPECT_EQ(model->pairingCode().value(), "");
     EXPECT_TRUE(model->busy().value());
     answer("pair", okPayload());
-    EXPECT_EQ(model->notice().value(), "Paired. Enable your sources in Kavrel Settings.");
+    EXPECT_EQ(model->notice().value(), expected::paired);
     answer("start", okPayload({{"nativeGeneration", "N"}}));
-    EXPECT_EQ(model->notice().value(), "Paired. Enable your sources in Kavrel Settings.");
+    EXPECT_EQ(model->notice().value(), expected::paired);
 }
 
-TEST_F(ModelTest, StopDropsTheReplyOfAPairInFlight) {
-    ready();
-    answer("configure", okPayload());
-    answer("start", okPayload());
-    model->pairingCode().set("123456");
-    model->pair(false);
-    flush();
-    model->stop();
-    flush();
-    EXPECT_FALSE(model->busy().value());
-    EXPECT_EQ(model->notice().value(), "Connector paused. Reconnect to resume.");
-    answer("pair", okPayload());
-    EXPECT_EQ(model->notice().value(), "Connector paused. Reconnect to resume.");
-    EXPECT_EQ(sentTypes().back(), "stop");
-    answer("stop", okPayload());
-    EXPECT_EQ(sentTypes().back(), "status");
+// Every completion of a transaction that stop() replaced does nothing at all: it neither clears busy
+// nor sets a text, stores nothing and sends nothing.
+TEST_F(ModelTest, ALateReplyOfAReplacedTransactionChangesNothing) {
+    preferences.values = {{"roonHost", "core:9330"}};
+    const auto configured = [this](JSONObject reply) {
+        answer("configure", std::move(reply));
+    };
+    struct Row {
+        std::function<void()> leaveInFlight;
+        std::string type;
+        JSONObject reply;
+    };
+    const std::vector<Row> rows = {
+        {[] {}, "configure", okPayload()},
+        {[&] { configured(okPayload()); }, "start", failurePayload("pairing_required")},
+        {[&] { configured({}), model->pairingCode().set("1"), model->pair(false); }, "pair", okPayload()},
+        {[&] { configured({}), model->resetRoon(); }, "resetRoon", {}},
+        {[&] {
+             configured(okPayload());
+             answer("start", okPayload({{"nativeGeneration", "N"}}));
+             model->connect(); // publishing: a failed configure resumes with stop, then start
+             flush();
+             configured({});
+         },
+         "stop", okPayload()},
+    };
+    for (const auto& row : rows) {
+        ready();
+        row.leaveInFlight();
+        flush();
+        const Envelope late = lastSent(row.type);
+        model->stop();
+        EXPECT_FALSE(model->busy().value());
+        EXPECT_EQ(model->notice().value(), expected::paused);
+        answer("stop", okPayload());
+        EXPECT_EQ(sentTypes().back(), "status");
+        model->connect(); // the newest transaction: busy, with an empty notice
+        flush();
+        const auto before = sent().size();
+        preferences.values.clear();
+        child().answer(late, row.reply);
+        settle();
+        EXPECT_TRUE(model->busy().value()) << row.type;
+        EXPECT_EQ(model->notice().value(), "") << row.type;
+        EXPECT_TRUE(preferences.values.empty()) << row.type;
+        EXPECT_EQ(sent().size(), before) << row.type;
+        child().exit();
+        settle();
+    }
 }
 
-TEST_F(ModelTest, WhileBusyTheOperationsDoNothingAtAll) {
+TEST_F(ModelTest, WhileBusyTheOperationsDoNothingAndTheRoonSwitchIsStoredAndSent) {
     ready();
     model->notice().set("kept");
     model->connect();
@@ -129,14 +167,20 @@ TEST_F(ModelTest, WhileBusyTheOperationsDoNothingAtAll) {
     model->setAppleMusicEnabled(true);
     flush();
     EXPECT_EQ(model->notice().value(), "kept");
+    EXPECT_EQ(sentTypes().back(), "configure");
     EXPECT_EQ(countSent("configure"), 1);
-    EXPECT_EQ(countSent("pair") + countSent("resetRoon"), 0);
     EXPECT_TRUE(model->roonEnabled().value());
     EXPECT_FALSE(model->appleMusicEnabled().value());
     EXPECT_TRUE(preferences.values.empty());
+
+    answer("configure", okPayload());
+    model->setRoonEnabled(false);
+    EXPECT_EQ(preferences.values.at("roonEnabled"), JSONValue(false));
+    flush();
+    EXPECT_EQ(lastSent("configure").payload.at("roonEnabled"), JSONValue(false));
 }
 
-TEST_F(ModelTest, AFailedConfigureOrResetWhilePublishingResumesWithStopThenStart) {
+TEST_F(ModelTest, AFailedConfigureOrAResetWhilePublishingResumesWithStopThenStart) {
     started();
     model->connect();
     flush();
@@ -146,30 +190,19 @@ TEST_F(ModelTest, AFailedConfigureOrResetWhilePublishingResumesWithStopThenStart
     EXPECT_EQ(sentTypes().back(), "start");
     answer("start", okPayload({{"nativeGeneration", "NATIVE-2"}}));
 
-    model->resetRoon();
-    flush();
-    answer("resetRoon", okPayload());
-    EXPECT_EQ(model->notice().value(), "Approve this extension again in Roon Settings → Extensions.");
-    EXPECT_EQ(lastSent("stop").id, sent()[sent().size() - 2].id);
-    EXPECT_EQ(sentTypes().back(), "status");
-    answer("stop", okPayload());
-    EXPECT_EQ(sentTypes().back(), "start");
-
-    model->resetRoon();
-    flush();
-    child().exit(); // losing the connector drops the reset's reply with everything else in flight
-    settle();
-    EXPECT_FALSE(model->busy().value());
-    EXPECT_EQ(model->roonDiscovery().value(), RoonDiscoveryState::unavailable);
-}
-
-TEST_F(ModelTest, TheRoonSwitchIsStoredAndReconnects) {
-    ready();
-    answer("configure", okPayload());
-    model->setRoonEnabled(false);
-    EXPECT_EQ(preferences.values.at("roonEnabled"), JSONValue(false));
-    flush();
-    EXPECT_EQ(lastSent("configure").payload.at("roonEnabled"), JSONValue(false));
+    for (const auto& [reply, notice] : {std::pair<JSONObject, std::string>{{}, expected::roonResetFailed},
+                                        {okPayload(), expected::roonReset}}) {
+        model->resetRoon();
+        flush();
+        EXPECT_FALSE(model->busy().value());
+        answer("resetRoon", reply);
+        EXPECT_EQ(model->notice().value(), notice);
+        EXPECT_EQ(lastSent("stop").id, sent()[sent().size() - 2].id);
+        EXPECT_EQ(sentTypes().back(), "status");
+        answer("stop", okPayload());
+        EXPECT_EQ(sentTypes().back(), "start");
+        answer("start", okPayload({{"nativeGeneration", "NATIVE-3"}}));
+    }
 }
 
 } // namespace

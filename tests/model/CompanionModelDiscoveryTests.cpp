@@ -2,8 +2,6 @@
 
 #include "model/ModelHarness.hpp"
 
-#include <algorithm>
-
 namespace kavrel {
 namespace {
 
@@ -11,9 +9,9 @@ TEST_F(ModelTest, TheAutomaticSearchRunsOnceForAnEmptyHostBeforeConnecting) {
     preferences.values = {{"roonHost", " \u00A0\u2029"}};
     ready();
     const auto types = sentTypes();
-    const auto discover = std::find(types.begin(), types.end(), "discoverRoon");
+    const auto discover = std::ranges::find(types, "discoverRoon");
     ASSERT_NE(discover, types.end());
-    EXPECT_LT(discover - types.begin(), std::find(types.begin(), types.end(), "configure") - types.begin());
+    EXPECT_LT(discover, std::ranges::find(types, "configure"));
     EXPECT_EQ(model->roonDiscovery().value(), RoonDiscoveryState::searching);
 
     child().exit();
@@ -71,13 +69,12 @@ TEST_F(ModelTest, OneSearchAtATimeAndNoneWithoutTheConnector) {
 }
 
 TEST(RoonDiscoveryStateText, EveryStateHasItsSentence) {
-    EXPECT_EQ(message(RoonDiscoveryState::searching), "Searching your local network for a Roon Server…");
-    EXPECT_EQ(
-        message(RoonDiscoveryState::networkDenied),
-        "Allow Kavrel in System Settings → Privacy & Security → Local Network, then try Find Roon Server "
-        "again.");
-    EXPECT_EQ(message(RoonDiscoveryState::unavailable),
-              "Local discovery is unavailable. Reconnect the companion, then try Find Roon Server again.");
+    const RoonDiscoveryState states[] = {RoonDiscoveryState::idle,          RoonDiscoveryState::searching,
+                                         RoonDiscoveryState::found,         RoonDiscoveryState::notFound,
+                                         RoonDiscoveryState::networkDenied, RoonDiscoveryState::unavailable};
+    for (int index = 0; index < 6; ++index) {
+        EXPECT_EQ(message(states[index]), expected::discovery[index]) << index;
+    }
 }
 
 } // namespace

@@ -6,44 +6,38 @@
 namespace kavrel {
 namespace {
 
-TEST_F(ModelTest, StartedSharingSendsCurrentSnapshotsWithTheNativeGeneration) {
+TEST_F(ModelTest, OnlySnapshotsOfTheCurrentRunAndStartReachTheConnectorAndTheStatusLine) {
     preferences.values = {{"appleMusicEnabled", true}};
     started();
-    ASSERT_GE(countSent("nativeSnapshot"), 1);
     const auto snapshot = lastSent("nativeSnapshot").payload;
     EXPECT_EQ(snapshot.at("nativeGeneration"), JSONValue("NATIVE-1"));
     EXPECT_EQ(snapshot.at("state"), JSONValue("playing"));
     EXPECT_TRUE(snapshot.at("generation").string());
     EXPECT_EQ(model->musicState().value(), "Music: playing");
+    for (const auto& [reading, state] : std::vector<std::pair<JSONObject, std::string>>{
+             {{{"state", "offline"}, {"code", "automation_denied"}}, expected::allowMusicState},
+             {{{"state", "offline"}, {"code", "automation_required"}}, expected::allowMusicState},
+             {{{"state", 3}, {"code", "music_timeout"}}, "Music: offline"}}) {
+        access->onSnapshot = returning(reading);
+        musicQueue.advance(std::chrono::seconds(1));
+        settle();
+        EXPECT_EQ(model->musicState().value(), state);
+    }
 
-    access->onSnapshot = [] {
-        return JSONObject{{"state", "offline"}, {"code", "automation_denied"}};
-    };
-    musicQueue.advance(std::chrono::seconds(1));
-    settle();
-    EXPECT_EQ(model->musicState().value(),
-              "Allow Music in System Settings → Privacy & Security → Automation.");
-    access->onSnapshot = [] {
-        return JSONObject{{"state", 3}};
-    };
-    musicQueue.advance(std::chrono::seconds(1));
-    settle();
-    EXPECT_EQ(model->musicState().value(), "Music: offline");
-}
-
-TEST_F(ModelTest, ASnapshotOfARunStoppedBeforeItArrivesChangesNothing) {
-    preferences.values = {{"appleMusicEnabled", true}};
-    started();
     const int sentBefore = countSent("nativeSnapshot");
-    access->onSnapshot = [] {
-        return playingSnapshot("Next");
-    };
+    access->onSnapshot = returning(JSONObject{{"state", "paused"}});
     musicQueue.advance(std::chrono::seconds(1)); // published on the music queue, not yet on the main loop
     model->stop();
-    settle();
-    EXPECT_EQ(countSent("nativeSnapshot"), sentBefore);
     musicQueue.advance(std::chrono::seconds(5));
     settle();
+    EXPECT_EQ(model->musicState().value(), "Music: offline");
+    // A start without a native generation: the snapshots update the status line only.
+    model->connect();
+    flush();
+    answer("configure", okPayload());
+    answer("start", okPayload());
+    settle();
+    EXPECT_EQ(model->musicState().value(), "Music: paused");
     EXPECT_EQ(countSent("nativeSnapshot"), sentBefore);
 }
 
@@ -58,14 +52,13 @@ TEST_F(ModelTest, TheSwitchAsksForPermissionOnlyWhenTurnedOnAndDropsALateAnswer)
 
     model->setAppleMusicEnabled(true);
     EXPECT_EQ(preferences.values.at("appleMusicEnabled"), JSONValue(true));
-    EXPECT_EQ(model->musicState().value(), "Waiting for Music");
+    EXPECT_EQ(model->musicState().value(), expected::waitingForMusic);
     flush();
     EXPECT_EQ(lastSent("configure").payload.at("appleMusicEnabled"), JSONValue(true));
     settle();
     EXPECT_EQ(asked, 1);
-    EXPECT_EQ(model->notice().value(), "Music permission granted.");
+    EXPECT_EQ(model->notice().value(), expected::permissionGranted);
     answer("configure", okPayload());
-
     model->setAppleMusicEnabled(true); // the same value: reconnects, asks nothing
     settle();
     EXPECT_EQ(asked, 1);
@@ -80,19 +73,23 @@ TEST_F(ModelTest, TheSwitchAsksForPermissionOnlyWhenTurnedOnAndDropsALateAnswer)
     model->notice().set("");
     settle();
     EXPECT_EQ(model->notice().value(), "");
-    EXPECT_EQ(model->musicState().value(), "Apple Music sharing off");
-
+    EXPECT_EQ(model->musicState().value(), expected::sharingOff);
     answer("configure", okPayload());
     model->setAppleMusicEnabled(true);
     settle();
-    EXPECT_EQ(model->notice().value(),
-              "Allow Music access in System Settings → Privacy & Security → Automation.");
+    EXPECT_EQ(model->notice().value(), expected::permissionFailed);
+
+    model->notice().set("");
+    model->allowMusic();
+    model->shutdown(); // drops the request still pending
+    settle();
+    EXPECT_EQ(model->notice().value(), "");
+    EXPECT_EQ(model->roonDiscovery().value(), RoonDiscoveryState::unavailable);
 }
 
 TEST_F(ModelTest, NativeCommandsPassTheGateOnlyForTheCurrentStart) {
     preferences.values = {{"appleMusicEnabled", true}};
     started();
-    const double expiresAt = 1'700'000'000'000.0 + 10'000;
     int commands = 0;
     auto command = [&](JSONObject payload) {
         child().writeOutput(
@@ -102,25 +99,24 @@ TEST_F(ModelTest, NativeCommandsPassTheGateOnlyForTheCurrentStart) {
     };
     const auto refused = command({{"nativeGeneration", 1}, {"generation", "G"}});
     EXPECT_EQ(refused.type, "nativeResult");
+    EXPECT_EQ(refused.id, "N-1");
     EXPECT_EQ(refused.payload, (JSONObject{{"ok", false},
                                            {"code", "native_bridge_unavailable"},
                                            {"nativeGeneration", 1},
                                            {"generation", "G"}}));
     EXPECT_EQ(command({}).payload, (JSONObject{{"ok", false}, {"code", "native_bridge_unavailable"}}));
 
-    const auto run = *lastSent("nativeSnapshot").payload.at("generation").string();
-    const auto executed = command({{"nativeGeneration", "NATIVE-1"},
-                                   {"generation", run},
-                                   {"expiresAt", expiresAt},
-                                   {"action", "getFavorite"},
-                                   {"trackRef", "REF-1"}});
+    const JSONObject current{{"nativeGeneration", "NATIVE-1"},
+                             {"generation", *lastSent("nativeSnapshot").payload.at("generation").string()},
+                             {"expiresAt", 1'700'000'000'000.0 + 10'000},
+                             {"action", "getFavorite"},
+                             {"trackRef", "REF-1"}};
+    const auto executed = command(current);
     EXPECT_EQ(executed.type, "nativeResult");
     EXPECT_EQ(executed.payload.at("ok"), JSONValue(true));
     EXPECT_EQ(executed.payload.at("nativeGeneration"), JSONValue("NATIVE-1"));
-
     model->setAppleMusicEnabled(false);
-    const auto off = command({{"nativeGeneration", "NATIVE-1"}, {"generation", run}});
-    EXPECT_EQ(off.payload.at("code"), JSONValue("native_bridge_unavailable"));
+    EXPECT_EQ(command(current).payload.at("code"), JSONValue("native_bridge_unavailable"));
 }
 
 TEST_F(ModelTest, DiagnosticsGoToTheClipboardWithTheBuildHeaderEvenWithoutTheModel) {
@@ -128,11 +124,10 @@ TEST_F(ModelTest, DiagnosticsGoToTheClipboardWithTheBuildHeaderEvenWithoutTheMod
     model->copyMusicDiagnostics();
     settle();
     ASSERT_EQ(clipboard.texts.size(), 1u);
-    EXPECT_TRUE(
-        clipboard.texts[0].starts_with("Kavrel Companion 1.2.0 (42) · Debian GNU/Linux 12 (bookworm)\n{"));
-    EXPECT_EQ(model->notice().value(),
-              "Music diagnostics copied. No song names, track IDs or account details are included.");
-
+    EXPECT_EQ(clipboard.texts[0], std::string("Kavrel Companion 1.2.0 (42)") + expected::separator +
+                                      "Debian GNU/Linux 12 (bookworm)\n" +
+                                      "{\n  \"schemaVersion\" : 1,\n  \"stage\" : \"ready\"\n}");
+    EXPECT_EQ(model->notice().value(), expected::diagnosticsCopied);
     model->copyMusicDiagnostics();
     model.reset();
     settle();

@@ -4,10 +4,11 @@
 #include "CompanionCore/model/CompanionModel.hpp"
 #include "CompanionCore/model/Logger.hpp"
 #include "CompanionCore/model/Preferences.hpp"
-#include "CompanionCore/music/NativeMusicController.hpp"
-#include "music/FakeMusicAccess.hpp"
+#include "music/ControllerHarness.hpp"
 #include "supervisor/SupervisorHarness.hpp"
+#include "support/ExpectedTexts.hpp"
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,7 +24,6 @@ public:
     void set(std::string_view key, JSONValue value) override {
         values.insert_or_assign(std::string(key), value);
     }
-
     std::map<std::string, JSONValue, std::less<>> values;
 };
 
@@ -45,8 +45,6 @@ public:
 // queues; everything runs only when the test settles it.
 class ModelTest : public SupervisorTest {
 protected:
-    ModelTest() = default;
-
     // Builds the model from the preferences as they are now.
     void makeModel(CompanionModel::DiscoveryRequest discoveryRequest = {}) {
         model = CompanionModel::create({.loop = loop,
@@ -83,14 +81,7 @@ protected:
         settle();
     }
 
-    int countSent(const std::string& type) {
-        int count = 0;
-        for (const auto& envelope : sent()) {
-            count += envelope.type == type ? 1 : 0;
-        }
-        return count;
-    }
-
+    int countSent(const std::string& type) { return static_cast<int>(std::ranges::count(sentTypes(), type)); }
     static JSONObject failurePayload(const std::string& code) { return {{"ok", false}, {"code", code}}; }
 
     MemoryPreferences preferences;

@@ -1,18 +1,89 @@
 #pragma once
 
+#include "CompanionCore/music/MusicAccess.hpp"
 #include "CompanionCore/music/NativeMusicController.hpp"
-#include "music/FakeMusicAccess.hpp"
 #include "support/ManualQueue.hpp"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
 namespace kavrel {
+
+// A playing track as the bridge reports it.
+inline JSONObject playingSnapshot(const std::string& name, const std::string& trackRef = "REF-1") {
+    return JSONObject{{"provider", "applemusic"},
+                      {"state", "playing"},
+                      {"updatedAt", 1.7e12},
+                      {"positionMs", 12'000},
+                      {"durationMs", 180'000},
+                      {"track", JSONObject{{"trackRef", trackRef},
+                                           {"name", name},
+                                           {"artist", "Artist"},
+                                           {"album", "Album"},
+                                           {"favorited", false},
+                                           {"favoriteWritable", true}}}};
+}
+
+inline JSONObject withArtwork(JSONObject snapshot, const JSONValue& artwork) {
+    snapshot["track"].object()->insert_or_assign("artworkBase64", artwork);
+    return snapshot;
+}
+
+// A hook that always gives the same answer.
+template <class T> std::function<T()> returning(T value) {
+    return [value] {
+        return value;
+    };
+}
+
+// Scripted through its hooks, which are set before the controller runs; the counters may be read
+// from any thread.
+class FakeMusicAccess final : public MusicAccess {
+public:
+    std::function<JSONObject()> onSnapshot = [] {
+        return playingSnapshot("Song");
+    };
+    std::function<std::optional<JSONObject>()> onArtwork = [] {
+        return std::nullopt;
+    };
+    std::function<bool(bool setting, const Admission&)> onFavorite = [](bool, auto&) {
+        return true;
+    };
+    std::function<void()> onAuthorization = [] {
+    };
+    std::function<JSONObject()> onDiagnostics = [] {
+        return JSONObject{{"stage", "ready"}};
+    };
+    std::atomic<int> snapshotReads{0}, artworkReads{0}, favoriteCalls{0};
+
+    void requestAuthorization() override { onAuthorization(); }
+    JSONObject snapshot() override {
+        ++snapshotReads;
+        return onSnapshot();
+    }
+    JSONObject favoriteDiagnostics() override { return onDiagnostics(); }
+    std::optional<JSONObject> artworkSnapshot() override {
+        ++artworkReads;
+        return onArtwork();
+    }
+    bool favorite(const std::string& trackRef) override { return favorite(trackRef, Admission()); }
+    bool favorite(const std::string&, const Admission& admission) override {
+        ++favoriteCalls;
+        return onFavorite(false, admission);
+    }
+    bool setFavorite(const std::string&, bool desired, const Admission& admission) override {
+        ++favoriteCalls;
+        return onFavorite(true, admission) && desired;
+    }
+};
 
 // A controller on manual queues and a virtual wall clock; what it publishes and answers is recorded
 // in one log, in order.
@@ -21,7 +92,6 @@ protected:
     std::string startRun() {
         return controller->start([this](const JSONObject& snapshot) { log.emplace_back(snapshot); });
     }
-
     double nowMs() const {
         return std::chrono::duration<double, std::milli>(clock.time_since_epoch()).count();
     }
@@ -46,18 +116,15 @@ protected:
                           {"trackRef", "REF-1"},
                           {"nativeGeneration", "N-7"}};
     }
-
     void send(JSONObject payload, std::string type = "nativeCommand") {
         controller->command(Envelope("cmd-" + std::to_string(++sent), std::move(type), std::move(payload)),
                             [this](Envelope reply) { log.emplace_back(std::move(reply)); });
     }
-
     // Runs both queues until neither has work left.
     void settle() {
         while (queue.drain() + artworkQueue.drain() > 0) {
         }
     }
-
     static std::string codeOf(const Envelope& reply) {
         const auto found = reply.payload.find("code");
         return found != reply.payload.end() && found->second.string() ? *found->second.string() : "";

@@ -1,9 +1,11 @@
-#include "CompanionCore/music/MusicAccess.hpp"
+// The access seam: its defaults, the bridge behind it, and the diagnostics report built from it.
+
+#include "CompanionCore/music/MusicDiagnosticsReport.hpp"
 #include "CompanionCore/music/NativeMusicController.hpp"
+#include "CompanionCore/music/ScriptingMusicAccess.hpp"
+#include "bridge/BridgeHarness.hpp"
 
-#include <gtest/gtest.h>
-
-#include <functional>
+#include <cmath>
 
 namespace kavrel {
 namespace {
@@ -12,7 +14,6 @@ namespace {
 class MinimalAccess final : public MusicAccess {
 public:
     using MusicAccess::favorite;
-
     JSONObject snapshot() override { return {}; }
     bool favorite(const std::string&) override {
         ++reads;
@@ -20,7 +21,6 @@ public:
         return true;
     }
     bool setFavorite(const std::string&, bool desired, const Admission&) override { return desired; }
-
     std::function<void()> duringRead = [] {
     };
     int reads = 0;
@@ -35,32 +35,124 @@ std::string codeThrownBy(const std::function<void()>& action) {
     return "";
 }
 
-TEST(MusicAccess, DefaultsNeedNothingBeyondTheRequiredOperations) {
+TEST(MusicAccess, DefaultsNeedNothingBeyondTheRequiredOperationsAndGuardTheRead) {
     MinimalAccess access;
     EXPECT_NO_THROW(access.requestAuthorization());
     EXPECT_EQ(access.favoriteDiagnostics(), (JSONObject{{"stage", "not_observed"}}));
     EXPECT_EQ(access.artworkSnapshot(), std::nullopt);
-}
 
-TEST(MusicAccess, DefaultGuardedReadExpiresWhenAdmissionTurnsFalseBeforeOrDuringTheRead) {
-    MinimalAccess access;
     bool admitted = true;
     const MusicAccess::Admission admission = [&] {
         return admitted;
     };
-
     EXPECT_TRUE(access.favorite("REF", admission));
-
     admitted = false;
     EXPECT_EQ(codeThrownBy([&] { access.favorite("REF", admission); }), "native_command_expired");
     EXPECT_EQ(access.reads, 1); // never read once withdrawn
-
     admitted = true;
     access.duringRead = [&] {
         admitted = false;
     };
     EXPECT_EQ(codeThrownBy([&] { access.favorite("REF", admission); }), "native_command_expired");
     EXPECT_EQ(access.reads, 2);
+}
+
+// Names the bytes it was given, so a test sees which artwork reached the snapshot.
+class LabellingThumbnailer final : public ImageThumbnailer {
+public:
+    std::optional<std::string> thumbnailBase64(std::string_view encodedImage) const override {
+        return "thumb:" + std::string(encodedImage);
+    }
+};
+
+TEST(ScriptingMusicAccess, ConvertsTheBridgesAnswersAndKeepsItsErrorCodes) {
+    SimulatedMusicApp app;
+    auto track = simulatedTrack(7);
+    track.favorited = true;
+    track.artwork = std::vector<std::uint8_t>{'j', 'p', 'g'};
+    app.addTrack(track);
+    app.play(7);
+    LabellingThumbnailer thumbnailer;
+    const auto bridge = [&] {
+        return std::make_unique<KVMusicBridge>(
+            KVMusicBridge::Ports{app, app.scriptingFactory(), [] { return std::string("REF-1"); },
+                                 ScriptingMusicAccess::artworkEncoder(thumbnailer)});
+    };
+    ScriptingMusicAccess access{bridge(), bridge()};
+
+    // Artwork comes from the artwork bridge only: the poll bridge's snapshots stay small.
+    EXPECT_EQ(access.artworkSnapshot()->at("track").object()->at("artworkBase64"), JSONValue("thumb:jpg"));
+    const JSONObject snapshot = access.snapshot();
+    EXPECT_EQ(snapshot.at("positionMs").kind(), JSONValue::Kind::number);
+    const JSONObject& shared = *snapshot.at("track").object();
+    EXPECT_EQ(shared.count("artworkBase64"), 0u);
+    EXPECT_EQ(shared.at("favorited"), JSONValue(true));
+    EXPECT_EQ(shared.at("favoriteWritable"), JSONValue(true));
+    EXPECT_EQ(access.favoriteDiagnostics().at("stage"), JSONValue("ready"));
+    EXPECT_TRUE(access.favorite("REF-1"));
+    EXPECT_EQ(codeThrownBy([&] { access.favorite("unknown", [] { return true; }); }), "track_unavailable");
+    app.setPlayerState(music::playerStateStopped);
+    EXPECT_EQ(access.artworkSnapshot(), std::nullopt);
+    app.setRunning(false);
+    EXPECT_EQ(codeThrownBy([&] { access.snapshot(); }), "music_not_running");
+
+    KVDictionary dictionary;
+    dictionary.set("list", KVArray{KVValue(nullptr), KVValue(1.5), KVValue("x"), KVValue(false)});
+    EXPECT_EQ(ScriptingMusicAccess::toJSON(dictionary).at("list"),
+              JSONValue(JSONArray{nullptr, 1.5, "x", false}));
+    dictionary.set("bad", std::nan("")); // a number JSON cannot carry
+    EXPECT_THROW(ScriptingMusicAccess::toJSON(dictionary), JSONError);
+}
+
+using MusicDiagnosticsReport::diagnosticReport;
+
+TEST(MusicDiagnosticsReport, KeepsOnlyAllowedKeysOfTheRightKindSortedAndPrettyPrinted) {
+    const JSONObject diagnostics{{"stage", "ready"},
+                                 {"automationStatus", -1744},
+                                 {"automationAllowed", true},
+                                 {"name", "Nocturne"},
+                                 {"persistentID", "0123456789ABCDEF"},
+                                 {"currentReferenceChain", JSONArray{}},
+                                 {"libraryLookupError", "-1728"},         // a code as text
+                                 {"currentReferenceClass", std::nan("")}, // not finite
+                                 {"favoriteReadError", JSONArray{1}},
+                                 {"favoriteWritable", 1},
+                                 {"cachedReference", "true"},
+                                 {"schemaVersion", 7}}; // cannot be overridden
+    EXPECT_EQ(diagnosticReport(diagnostics),
+              "{\n  \"automationAllowed\" : true,\n  \"automationStatus\" : -1744,\n  "
+              "\"currentReferenceChain\" : [],\n  \"schemaVersion\" : 1,\n  "
+              "\"stage\" : \"ready\"\n}");
+    EXPECT_EQ(
+        diagnosticReport({{"stage", "Playing: Nocturne"}, {"currentReferenceChain", JSONObject{{"0", 1}}}}),
+        "{\n  \"schemaVersion\" : 1\n}");
+}
+
+TEST(MusicDiagnosticsReport, ChainKeepsItsFirstEightEntriesFilteredOneByOne) {
+    JSONArray chain{"not an object",                             // counted among the eight, then dropped
+                    JSONObject{{"descriptorType", 4294967295.0}, // the largest four-character code
+                               {"referenceClass", 4294967296.0},
+                               {"referenceForm", -1},
+                               {"fieldCount", 2.5},
+                               {"identifierType", "long"},
+                               {"identifierSize", 0},
+                               {"classValid", true},
+                               {"formValid", "yes"},
+                               {"identifierNonzero", false},
+                               {"termination", "unknown_reason"},
+                               {"identifier", 123456}}};
+    for (int index = 0; index < 10; ++index) {
+        chain.push_back(JSONObject{{"fieldCount", index}, {"termination", "depth_limit"}});
+    }
+    const auto report =
+        *JSONValue::parse(diagnosticReport(JSONObject{{"currentReferenceChain", chain}})).object();
+    const auto& kept = *report.at("currentReferenceChain").array();
+    ASSERT_EQ(kept.size(), 7u);
+    EXPECT_EQ(kept[0], JSONValue(JSONObject{{"descriptorType", 4294967295.0},
+                                            {"identifierSize", 0},
+                                            {"classValid", true},
+                                            {"identifierNonzero", false}}));
+    EXPECT_EQ(kept[6], JSONValue(JSONObject{{"fieldCount", 5}, {"termination", "depth_limit"}}));
 }
 
 } // namespace
