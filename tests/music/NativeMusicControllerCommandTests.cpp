@@ -107,8 +107,7 @@ TEST_F(CommandTest, QueuedCommandIsRefusedWithoutReachingTheMusicApp) {
         JSONObject changes;
         std::vector<std::string> removed;
         std::string code;
-        std::function<void()> beforeRunning = [] {
-        };
+        std::string beforeRunning = ""; // "stop", "restart" or "late": what happens while it is queued
     };
     const std::vector<Case> cases = {
         {{{"trackRef", std::string(129, 'r')}}, {}, "invalid_native_command"},
@@ -118,30 +117,21 @@ TEST_F(CommandTest, QueuedCommandIsRefusedWithoutReachingTheMusicApp) {
         {{{"action", "toggleFavorite"}}, {}, "invalid_native_command"},
         {{{"action", "setFavorite"}}, {}, "invalid_native_command"},
         {{{"action", "setFavorite"}, {"desiredState", "true"}}, {}, "invalid_native_command"},
-        {{},
-         {},
-         "native_run_changed",
-         [this] {
-             controller->stop();
-         }},
-        {{},
-         {},
-         "native_run_changed",
-         [this] {
-             startRun();
-         }},
-        {{},
-         {},
-         "native_command_expired",
-         [this] {
-             clock += 10s;
-         }},
+        {{}, {}, "native_run_changed", "stop"},
+        {{}, {}, "native_run_changed", "restart"},
+        {{}, {}, "native_command_expired", "late"},
     };
     for (const auto& testCase : cases) {
         run = startRun();
         log.clear();
         send(payloadWith(testCase.changes, testCase.removed));
-        testCase.beforeRunning();
+        if (testCase.beforeRunning == "stop") {
+            controller->stop();
+        } else if (testCase.beforeRunning == "restart") {
+            startRun();
+        } else if (testCase.beforeRunning == "late") {
+            clock += 10s;
+        }
         queue.drain();
         ASSERT_EQ(replies().size(), 1u);
         EXPECT_EQ(
