@@ -137,6 +137,7 @@ TEST_F(ModelTest, ALateReplyOfAReplacedTransactionChangesNothing) {
         flush();
         const Envelope late = lastSent(row.type);
         model->stop();
+        flush();
         EXPECT_FALSE(model->busy().value());
         EXPECT_EQ(model->notice().value(), expected::paused);
         answer("stop", okPayload());
