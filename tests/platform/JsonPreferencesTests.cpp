@@ -7,23 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sys/stat.h>
 
 namespace kavrel {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string contentsOf(const fs::path& path) {
-    std::ifstream stream(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(stream), {}};
-}
-
-mode_t modeOf(const fs::path& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 0777 : 0;
-}
 
 class JsonPreferencesTest : public ::testing::Test, public Logger {
 protected:
@@ -34,9 +22,6 @@ protected:
     void write(const std::string& contents) {
         fs::create_directories(directory);
         std::ofstream(file, std::ios::binary | std::ios::trunc) << contents;
-    }
-    std::size_t entries() const {
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(directory), {}));
     }
     // The contents of every copy set aside, sorted.
     std::vector<std::string> setAside() const {
@@ -80,7 +65,7 @@ TEST_F(JsonPreferencesTest, TypedValuesSurviveARestartInAPrivateFileWrittenWhole
     }
     EXPECT_EQ(modeOf(directory), 0700U);
     EXPECT_EQ(modeOf(file), 0600U);
-    EXPECT_EQ(entries(), 1U) << "no temporary file is left";
+    EXPECT_EQ(entryCount(directory), 1U) << "no temporary file is left";
     EXPECT_EQ(contentsOf(file), "{\"nested\":{\"list\":[1,\"two\",null]},\"roonEnabled\":false,\"roonHost\":"
                                 "\"false\",\"volume\":0.1}\n");
     const JsonPreferences reread(file, *this);
@@ -121,7 +106,7 @@ TEST_F(JsonPreferencesTest, UnusableFilesAreMovedAsideByteForByteAndNeverReplace
     fs::create_directories(file / "kept"); // cannot be read as a file: moved aside too
     JsonPreferences(file, *this).set("openedSettings", JSONValue(true));
     EXPECT_EQ(contentsOf(file), "{\"openedSettings\":true}\n");
-    EXPECT_EQ(entries(), kept.size() + 2);
+    EXPECT_EQ(entryCount(directory), kept.size() + 2);
 }
 
 TEST_F(JsonPreferencesTest, AFailedWriteKeepsThePreviousFileAndTheValueForThisRun) {
@@ -129,7 +114,7 @@ TEST_F(JsonPreferencesTest, AFailedWriteKeepsThePreviousFileAndTheValueForThisRu
     preferences.set("roonHost", JSONValue("nas:9100"));
     readOnly([&] { preferences.set("openedSettings", JSONValue(true)); });
     EXPECT_EQ(contentsOf(file), "{\"roonHost\":\"nas:9100\"}\n");
-    EXPECT_EQ(entries(), 1U);
+    EXPECT_EQ(entryCount(directory), 1U);
     ASSERT_EQ(messages.size(), 1U);
     EXPECT_NE(messages[0].find("not saved"), std::string::npos) << messages[0];
     EXPECT_EQ(preferences.value("openedSettings"), JSONValue(true));
@@ -146,7 +131,7 @@ TEST_F(JsonPreferencesTest, ACorruptFileThatCannotBeMovedIsNeverOverwritten) {
     EXPECT_NE(messages[0].find("could not be moved aside"), std::string::npos) << messages[0];
     preferences->set("roonHost", JSONValue("nas:9100")); // the directory is writable again
     EXPECT_EQ(contentsOf(file), "{broken");
-    EXPECT_EQ(entries(), 1U);
+    EXPECT_EQ(entryCount(directory), 1U);
     EXPECT_EQ(messages.size(), 2U);
     EXPECT_EQ(preferences->value("roonHost"), JSONValue("nas:9100"));
 }

@@ -1,5 +1,6 @@
 #include "Platform/PosixProcessLauncher.hpp"
 #include "platform/QtLoopTest.hpp"
+#include "platform/ScratchDirectory.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -7,7 +8,6 @@
 #include <sys/wait.h>
 
 #include <atomic>
-#include <fstream>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -16,10 +16,6 @@ namespace kavrel {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::size_t descriptorCount(const std::string& pid) {
-    return static_cast<std::size_t>(std::distance(fs::directory_iterator("/proc/" + pid + "/fd"), {}));
-}
 
 class LauncherTest : public QtLoopTest {
 protected:
@@ -61,6 +57,7 @@ TEST_F(LauncherTest, ChildGetsExactlyTheArgumentsEnvironmentPipesAndSignalStateG
 
     auto env = spawn("/usr/bin/env", {}, {"HOME=/nowhere", "PATH=/usr/bin:/bin", "LANG=en_US.UTF-8"});
     EXPECT_EQ(readAll(env->outputDescriptor()), "HOME=/nowhere\nPATH=/usr/bin:/bin\nLANG=en_US.UTF-8\n");
+    ASSERT_TRUE(exited()); // every child of these tests is reaped, so later ones can count zombies
 
     // The application blocks SIGTERM (it reads it from a signalfd) and ignores SIGPIPE: a connector that
     // inherited either would ignore the supervisor's SIGTERM or miss its broken pipes.
@@ -77,6 +74,7 @@ TEST_F(LauncherTest, ChildGetsExactlyTheArgumentsEnvironmentPipesAndSignalStateG
     // glibc's posix_spawn leaves its two internal signals (32 and 33) ignored; glibc reclaims them itself.
     EXPECT_EQ(std::stoull(status.substr(status.find("SigIgn:\t") + 8), nullptr, 16) & ~0x180000000ULL, 0U)
         << status;
+    ASSERT_TRUE(exited());
 }
 
 TEST_F(LauncherTest, InputReachesTheChildAndClosingItEndsTheChild) {
@@ -105,8 +103,10 @@ TEST_F(LauncherTest, TheChildHoldsOnlyItsThreePipes) {
     ASSERT_EQ(cat->input()->write("ready\n"), ChildInput::Outcome::written);
     pollfd echoed{cat->outputDescriptor(), POLLIN, 0};
     ASSERT_EQ(::poll(&echoed, 1, 30'000), 1);
-    EXPECT_EQ(descriptorCount(std::to_string(cat->processIdentifier())), 3U);
+    EXPECT_EQ(entryCount("/proc/" + std::to_string(cat->processIdentifier()) + "/fd"), 3U);
     ::close(stray);
+    cat->input()->close();
+    ASSERT_TRUE(exited());
 }
 
 TEST_F(LauncherTest, ClosingTheInputReleasesAWriterBlockedOnAFullPipe) {
@@ -150,7 +150,7 @@ TEST_F(LauncherTest, RepeatedChildrenAndFailedSpawnsLeakNoDescriptorAndNoZombie)
     auto warmUp = spawn("/bin/true", {}); // the loop's own descriptors come into being
     ASSERT_TRUE(exited());
     warmUp.reset();
-    const auto before = descriptorCount("self");
+    const auto before = entryCount("/proc/self/fd");
     std::vector<int> pids;
     for (int round = 0; round < 5; ++round) {
         auto child = spawn("/bin/true", {});
@@ -158,7 +158,7 @@ TEST_F(LauncherTest, RepeatedChildrenAndFailedSpawnsLeakNoDescriptorAndNoZombie)
         ASSERT_TRUE(exited());
     }
     EXPECT_THROW(spawn("/nonexistent/kavrel-roon", {}), std::system_error);
-    EXPECT_EQ(descriptorCount("self"), before);
+    EXPECT_EQ(entryCount("/proc/self/fd"), before);
     for (const int pid : pids) {
         EXPECT_FALSE(fs::exists("/proc/" + std::to_string(pid))) << pid;
     }

@@ -2,7 +2,10 @@
 
 #include <stdlib.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 
@@ -38,5 +41,20 @@ public:
 private:
     std::filesystem::path root;
 };
+
+inline std::string contentsOf(const std::filesystem::path& path) {
+    std::ifstream stream(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(stream), {}};
+}
+
+// The permission bits, of a link itself rather than its target; 0 when there is nothing.
+inline mode_t modeOf(const std::filesystem::path& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+inline std::size_t entryCount(const std::filesystem::path& directory) {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(directory), {}));
+}
 
 } // namespace kavrel

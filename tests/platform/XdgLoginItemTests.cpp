@@ -7,24 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sys/stat.h>
 
 namespace kavrel {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string contentsOf(const fs::path& path) {
-    std::ifstream stream(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(stream), {}};
-}
-
 class XdgLoginItemTest : public ::testing::Test {
 protected:
-    std::size_t entries() const {
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(autostart), {}));
-    }
-
     ScratchDirectory scratch;
     EnvironmentOverride config{"XDG_CONFIG_HOME", (scratch.path() / "config").string()};
     fs::path autostart = scratch.path() / "config" / "autostart";
@@ -40,13 +30,11 @@ TEST_F(XdgLoginItemTest, EnablingWritesTheEntryAndDisablingRemovesIt) {
     EXPECT_EQ(contentsOf(entry), "[Desktop Entry]\nType=Application\nName=Kavrel Companion\n"
                                  "Exec=/usr/bin/kavrel-companion\nTryExec=/usr/bin/kavrel-companion\n"
                                  "Icon=kavrel-companion\nX-GNOME-Autostart-enabled=true\n");
-    struct stat status {};
-    ASSERT_EQ(::stat(autostart.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 0777, 0700U) << "a missing autostart directory is created private";
-    EXPECT_EQ(entries(), 1U);
+    EXPECT_EQ(modeOf(autostart), 0700U) << "a missing autostart directory is created private";
+    EXPECT_EQ(entryCount(autostart), 1U);
     item.setEnabled(false);
     EXPECT_FALSE(item.isEnabled());
-    EXPECT_EQ(entries(), 0U);
+    EXPECT_EQ(entryCount(autostart), 0U);
     EXPECT_NO_THROW(item.setEnabled(false)) << "disabling what is not there succeeds";
 }
 
@@ -80,7 +68,7 @@ TEST_F(XdgLoginItemTest, FailuresInAReadOnlyDirectoryAreReportedAndChangeNothing
         EXPECT_THROW(item.setEnabled(true), LoginItemError);
         EXPECT_FALSE(item.isEnabled());
     }
-    EXPECT_EQ(entries(), 0U) << "no temporary file is left behind";
+    EXPECT_EQ(entryCount(autostart), 0U) << "no temporary file is left behind";
     fs::permissions(autostart, fs::perms::owner_all);
     item.setEnabled(true);
     fs::permissions(autostart, fs::perms::owner_read | fs::perms::owner_exec);

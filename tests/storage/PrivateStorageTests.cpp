@@ -8,7 +8,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <functional>
@@ -27,11 +26,6 @@ struct Shape {
     bool link = false;
     uid_t owner = ::geteuid();
 };
-
-mode_t modeOf(const fs::path& path) {
-    struct stat status {};
-    return ::lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
-}
 
 std::optional<StorageError::Code> failure(const std::function<void()>& action) {
     try {

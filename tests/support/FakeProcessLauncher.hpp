@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <system_error>
@@ -17,11 +16,11 @@
 
 namespace kavrel {
 
-// What a fake child received on its standard input.
+// What a fake child received on its standard input. Written on the test's thread only: the code under
+// test writes through a ManualQueue.
 class RecordingInput final : public ChildInput {
 public:
     Outcome write(std::string_view bytes) override {
-        std::lock_guard lock(mutex);
         // A failing pipe fails even after close(): the write was already on its way when the child went.
         if (failing || closed) {
             return failing ? Outcome::failed : Outcome::closed;
@@ -29,21 +28,11 @@ public:
         received.append(bytes);
         return Outcome::written;
     }
-    void close() override {
-        std::lock_guard lock(mutex);
-        closed = true;
-    }
+    void close() override { closed = true; }
 
-    bool isClosed() const {
-        std::lock_guard lock(mutex);
-        return closed;
-    }
-    void failWrites() {
-        std::lock_guard lock(mutex);
-        failing = true;
-    }
+    bool isClosed() const { return closed; }
+    void failWrites() { failing = true; }
     std::vector<std::string> lines() const {
-        std::lock_guard lock(mutex);
         std::vector<std::string> result;
         for (std::size_t start = 0, end; (end = received.find('\n', start)) != std::string::npos;
              start = end + 1) {
@@ -61,7 +50,6 @@ public:
     }
 
 private:
-    mutable std::mutex mutex;
     std::string received;
     bool closed = false;
     bool failing = false;
