@@ -15,13 +15,7 @@ public:
         }
         ::setenv(name, value.c_str(), 1);
     }
-    ~EnvironmentOverride() {
-        if (saved) {
-            ::setenv(name, saved->c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
+    ~EnvironmentOverride() { saved ? ::setenv(name, saved->c_str(), 1) : ::unsetenv(name); }
     EnvironmentOverride(const EnvironmentOverride&) = delete;
     EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
 

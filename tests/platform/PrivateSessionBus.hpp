@@ -1,5 +1,11 @@
 #pragma once
 
+#include "platform/ScratchDirectory.hpp"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <string>
 
 // Runs some tests of this binary again inside a private D-Bus session (dbus-run-session), so that
@@ -7,13 +13,33 @@
 namespace kavrel::PrivateSessionBus {
 
 // True in the copy of the binary that runs inside the private session.
-bool inside();
+inline bool inside() {
+    return std::getenv("KAVREL_INSIDE_PRIVATE_SESSION_BUS") != nullptr;
+}
 
 // Whether dbus-run-session is installed (package dbus).
-bool available();
+inline bool available() {
+    return ::access("/usr/bin/dbus-run-session", X_OK) == 0;
+}
 
 // Runs this binary under dbus-run-session with `--gtest_filter=<filter>`, HOME at a fresh directory
-// and inside() true, and waits for it. Its exit status, or -1 when it did not exit normally.
-int runTests(const std::string& filter);
+// and inside() true, and waits for it. `prelude` is shell text run in the session first (starting a
+// daemon, say). The exit status, or -1 when it did not exit normally.
+inline int runTests(const std::string& filter, const std::string& prelude = "") {
+    const ScratchDirectory home;
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::string script = prelude + "\nexec \"$0\" \"$1\"";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setenv("HOME", home.path().c_str(), 1);
+        ::setenv("KAVREL_INSIDE_PRIVATE_SESSION_BUS", "1", 1);
+        ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        ::execl("/usr/bin/dbus-run-session", "dbus-run-session", "--", "/bin/sh", "-c", script.c_str(),
+                self.c_str(), ("--gtest_filter=" + filter).c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 } // namespace kavrel::PrivateSessionBus

@@ -1,31 +1,33 @@
 #include "CompanionCore/storage/InstanceLock.hpp"
 #include "CompanionCore/storage/PrivateStorage.hpp"
 #include "CompanionCore/storage/StorageError.hpp"
+#include "platform/EnvironmentOverride.hpp"
+#include "platform/ScratchDirectory.hpp"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
-#include <optional>
-#include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/file.h>
+
+#include <cstdlib>
+#include <functional>
 
 namespace kavrel {
 namespace {
 
 namespace fs = std::filesystem;
 
-mode_t modeOf(const fs::path& path) {
-    struct stat status {};
-    EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
-    return status.st_mode & 07777;
-}
+// What sits where the directory or the lock file is expected; a link points at a sibling "real" of
+// that shape.
+struct Shape {
+    const char* name;
+    bool directory;
+    mode_t mode;
+    bool link = false;
+    uid_t owner = ::geteuid();
+};
 
-std::optional<StorageError::Code> storageFailure(const std::function<void()>& action) {
+std::optional<StorageError::Code> failure(const std::function<void()>& action) {
     try {
         action();
     } catch (const StorageError& error) {
@@ -34,203 +36,107 @@ std::optional<StorageError::Code> storageFailure(const std::function<void()>& ac
     return std::nullopt;
 }
 
-// Each test gets its own data directory through XDG_DATA_HOME.
-class PrivateStorageTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/kavrel-storage-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root = pattern;
-        dataHome = root / "data";
-        if (const char* previous = std::getenv("XDG_DATA_HOME")) {
-            saved = previous;
-        }
-        ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
-    }
-    void TearDown() override {
-        if (saved) {
-            ::setenv("XDG_DATA_HOME", saved->c_str(), 1);
-        } else {
-            ::unsetenv("XDG_DATA_HOME");
-        }
-        fs::remove_all(root);
-    }
-
-    fs::path privateDirectory() const { return dataHome / "KavrelCompanion"; }
-
-    fs::path root;
-    fs::path dataHome;
-    std::optional<std::string> saved;
-};
-
-TEST_F(PrivateStorageTest, CreatesTheDirectoryWithMode0700AndFindsItAgain) {
-    const fs::path first = PrivateStorage::directory();
-    EXPECT_EQ(first, privateDirectory());
-    EXPECT_EQ(modeOf(first), 0700U);
-    EXPECT_EQ(modeOf(dataHome), 0700U) << "a missing data directory is created private";
-    EXPECT_EQ(PrivateStorage::directory(), first);
-}
-
-TEST_F(PrivateStorageTest, RefusesHostileDirectoriesAndLeavesThemAsTheyAre) {
-    struct Case {
-        const char* name;
-        std::function<void(const fs::path&)> make;
-    };
-    const std::vector<Case> cases{
-        {"mode 0755",
-         [](const fs::path& p) {
-             fs::create_directories(p), ::chmod(p.c_str(), 0755);
-         }},
-        {"mode 0750",
-         [](const fs::path& p) {
-             fs::create_directories(p), ::chmod(p.c_str(), 0750);
-         }},
-        {"mode 0500",
-         [](const fs::path& p) {
-             fs::create_directories(p), ::chmod(p.c_str(), 0500);
-         }},
-        {"regular file",
-         [](const fs::path& p) {
-             ::close(::open(p.c_str(), O_CREAT | O_WRONLY, 0700));
-         }},
-        {"symbolic link to a good directory",
-         [](const fs::path& p) {
-             const fs::path target = p.parent_path() / "elsewhere";
-             fs::create_directories(target);
-             ::chmod(target.c_str(), 0700);
-             fs::create_directory_symlink(target, p);
-         }},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        fs::remove_all(dataHome);
-        fs::create_directories(dataHome);
-        c.make(privateDirectory());
-        const mode_t before = modeOf(privateDirectory());
-        EXPECT_EQ(storageFailure([] { PrivateStorage::directory(); }), StorageError::Code::unsafeDirectory);
-        EXPECT_EQ(modeOf(privateDirectory()), before);
+void make(const fs::path& path, const Shape& shape) {
+    const fs::path real = shape.link ? path.parent_path() / "real" : path;
+    shape.directory ? (void)fs::create_directory(real)
+                    : (void)::close(::open(real.c_str(), O_CREAT | O_WRONLY, 0));
+    ASSERT_EQ(::chmod(real.c_str(), shape.mode) | ::chown(real.c_str(), shape.owner, -1), 0);
+    if (shape.link) {
+        fs::create_symlink("real", path);
     }
 }
 
-TEST_F(PrivateStorageTest, RefusesADirectoryOfAnotherOwner) {
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "needs root to give the directory to another user";
-    }
-    fs::create_directories(privateDirectory());
-    ::chmod(privateDirectory().c_str(), 0700);
-    ASSERT_EQ(::chown(privateDirectory().c_str(), 65534, 65534), 0);
-    EXPECT_EQ(storageFailure([] { PrivateStorage::directory(); }), StorageError::Code::unsafeDirectory);
-}
-
-TEST_F(PrivateStorageTest, AMaskThatStripsOwnerBitsMakesAFreshDirectoryFail) {
-    fs::create_directories(dataHome);
-    const mode_t previous = ::umask(0277);
-    const auto failure = storageFailure([] { PrivateStorage::directory(); });
-    ::umask(previous);
-    EXPECT_EQ(failure, StorageError::Code::unsafeDirectory);
-}
-
-TEST_F(PrivateStorageTest, DataHomeThatIsNotADirectoryIsTheSystemsError) {
-    ::close(::open(dataHome.c_str(), O_CREAT | O_WRONLY, 0600));
-    EXPECT_THROW(PrivateStorage::directory(), std::system_error);
-}
-
-class InstanceLockTest : public PrivateStorageTest {
-protected:
-    void SetUp() override {
-        PrivateStorageTest::SetUp();
-        directory = PrivateStorage::directory();
-        lockPath = directory / InstanceLock::fileName;
-    }
-
-    // A real second process that takes the same lock with flock(1) and holds it until killed.
-    pid_t startHolder() {
-        // The shell would create the file with its umask; a companion creates it 0600.
-        ::close(::open(lockPath.c_str(), O_CREAT | O_RDWR, 0600));
-        int ready[2];
-        EXPECT_EQ(::pipe(ready), 0);
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::dup2(ready[1], 3);
-            const std::string script =
-                "exec 9<>'" + lockPath.string() + "' && flock -n 9 && echo >&3 && exec sleep 600";
-            ::execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(ready[1]);
-        char byte = 0;
-        EXPECT_EQ(::read(ready[0], &byte, 1), 1) << "the holder could not take the lock";
-        ::close(ready[0]);
-        return pid;
-    }
-
-    static void stop(pid_t pid) {
-        ::kill(pid, SIGKILL);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-    }
-
-    fs::path directory;
-    fs::path lockPath;
-};
-
-TEST_F(InstanceLockTest, CreatesAPrivateLockFileAndReleasesItOnDestruction) {
-    {
-        const InstanceLock lock(directory);
-        EXPECT_GE(lock.descriptor(), 0);
-        EXPECT_EQ(modeOf(lockPath), 0600U);
-        EXPECT_NE(::fcntl(lock.descriptor(), F_GETFD) & FD_CLOEXEC, 0);
-    }
-    EXPECT_TRUE(fs::exists(lockPath)) << "the lock file is never deleted";
-    const InstanceLock again(directory);
-}
-
-TEST_F(InstanceLockTest, AnotherProcessHoldingTheLockMeansAlreadyRunning) {
-    const pid_t holder = startHolder();
-    EXPECT_EQ(storageFailure([&] { InstanceLock lock(directory); }), StorageError::Code::alreadyRunning);
-    stop(holder);
-    // The holder died without unlocking: its stale file does not block a new start.
-    EXPECT_EQ(storageFailure([&] { InstanceLock lock(directory); }), std::nullopt);
-}
-
-TEST_F(InstanceLockTest, ASecondProcessIsRefusedWhileWeHoldTheLock) {
-    const InstanceLock lock(directory);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const std::string script = "exec 9<>'" + lockPath.string() + "' && flock -n 9";
-        ::execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "flock -n must fail while we hold the lock";
-}
-
-TEST_F(InstanceLockTest, RefusesHostileLockFilesWithoutRepairingThem) {
-    ::close(::open(lockPath.c_str(), O_CREAT | O_WRONLY, 0600));
-    ::chmod(lockPath.c_str(), 0644);
-    EXPECT_EQ(storageFailure([&] { InstanceLock lock(directory); }), StorageError::Code::unsafeDirectory);
-    EXPECT_EQ(modeOf(lockPath), 0644U);
-
-    fs::remove(lockPath);
-    fs::create_symlink(root / "target", lockPath);
-    EXPECT_EQ(storageFailure([&] { InstanceLock lock(directory); }), StorageError::Code::unsafeDirectory);
-    EXPECT_FALSE(fs::exists(root / "target")) << "the link was not followed";
-
-    fs::remove(lockPath);
-    fs::create_directory(lockPath);
-    EXPECT_EQ(storageFailure([&] { InstanceLock lock(directory); }), StorageError::Code::unsafeDirectory);
-}
-
-TEST_F(InstanceLockTest, FailuresCloseTheDescriptor) {
-    ::close(::open(lockPath.c_str(), O_CREAT | O_WRONLY, 0600));
-    ::chmod(lockPath.c_str(), 0640);
+// The descriptor number the next open() gets: a descriptor leaked in between changes it.
+int nextDescriptor() {
     const int probe = ::open("/dev/null", O_RDONLY);
     ::close(probe);
-    EXPECT_EQ(storageFailure([&] { InstanceLock lock(directory); }), StorageError::Code::unsafeDirectory);
-    const int next = ::open("/dev/null", O_RDONLY);
-    EXPECT_EQ(next, probe) << "the lock's descriptor leaked";
-    ::close(next);
+    return probe;
+}
+
+// Each test has its own data directory through XDG_DATA_HOME.
+class PrivateStorageTest : public ::testing::Test {
+protected:
+    ScratchDirectory scratch;
+    fs::path dataHome = scratch.path() / "data";
+    EnvironmentOverride xdg{"XDG_DATA_HOME", dataHome.string()};
+    fs::path privateDirectory = dataHome / "KavrelCompanion";
+    fs::path lockFile = privateDirectory / "app.lock";
+};
+
+TEST_F(PrivateStorageTest, CreatesAPrivateDirectoryAndFindsItAgain) {
+    EXPECT_EQ(PrivateStorage::directory(), privateDirectory);
+    EXPECT_EQ(modeOf(privateDirectory), 0700U);
+    EXPECT_EQ(modeOf(dataHome), 0700U) << "a missing data directory is created private";
+    EXPECT_EQ(PrivateStorage::directory(), privateDirectory);
+}
+
+TEST_F(PrivateStorageTest, RefusesAnUnsafeDirectoryAndLeavesItAsItIs) {
+    const Shape shapes[] = {{"mode 0755", true, 0755},
+                            {"mode 0750", true, 0750},
+                            {"mode 0500", true, 0500},
+                            {"a regular file", false, 0700},
+                            {"a link to a good directory", true, 0700, true},
+                            {"another owner", true, 0700, false, 65534}};
+    fs::create_directories(dataHome);
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(shape.name);
+        fs::remove_all(privateDirectory);
+        if (shape.owner == ::geteuid() || ::geteuid() == 0) { // another owner needs root
+            make(privateDirectory, shape);
+            const mode_t before = modeOf(privateDirectory);
+            EXPECT_EQ(failure([] { PrivateStorage::directory(); }), StorageError::Code::unsafeDirectory);
+            EXPECT_EQ(modeOf(privateDirectory), before);
+        }
+    }
+    fs::remove_all(privateDirectory);
+    const mode_t mask = ::umask(0277);
+    const auto masked = failure([] { PrivateStorage::directory(); });
+    ::umask(mask);
+    EXPECT_EQ(masked, StorageError::Code::unsafeDirectory)
+        << "a mask that strips owner bits fails a fresh directory";
+
+    fs::remove_all(dataHome);
+    make(dataHome, {"a file as data directory", false, 0600});
+    EXPECT_THROW(PrivateStorage::directory(), std::system_error) << "no data directory is the system's error";
+}
+
+TEST_F(PrivateStorageTest, OneHolderOfTheLockAtATime) {
+    const fs::path directory = PrivateStorage::directory();
+    const std::string otherProcess = "flock --nonblock '" + lockFile.string() + "' true";
+    {
+        const InstanceLock lock(directory);
+        EXPECT_EQ(modeOf(lockFile), 0600U);
+        EXPECT_NE(::fcntl(lock.descriptor(), F_GETFD) & FD_CLOEXEC, 0);
+        EXPECT_NE(std::system(otherProcess.c_str()), 0) << "another process while we hold the lock";
+    }
+    EXPECT_EQ(std::system(otherProcess.c_str()), 0) << "the lock ends with the object";
+    // Another holder: a lock of its own on the same file, as a running instance has.
+    const int other = ::open(lockFile.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(failure([&] { InstanceLock lock(directory); }), StorageError::Code::alreadyRunning);
+    ::close(other); // its process ended without unlocking: the file left behind blocks nothing
+    EXPECT_EQ(failure([&] { InstanceLock lock(directory); }), std::nullopt);
+}
+
+TEST_F(PrivateStorageTest, RefusesAnUnsafeLockFileWithoutRepairingItOrLeakingItsDescriptor) {
+    const fs::path directory = PrivateStorage::directory();
+    const Shape shapes[] = {{"mode 0644", false, 0644},
+                            {"mode 0700", false, 0700},
+                            {"a link to a good file", false, 0600, true},
+                            {"a directory", true, 0600},
+                            {"another owner", false, 0600, false, 65534}};
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(shape.name);
+        fs::remove_all(lockFile);
+        if (shape.owner == ::geteuid() || ::geteuid() == 0) { // another owner needs root
+            make(lockFile, shape);
+            const mode_t before = modeOf(lockFile);
+            const int next = nextDescriptor();
+            EXPECT_EQ(failure([&] { InstanceLock lock(directory); }), StorageError::Code::unsafeDirectory);
+            EXPECT_EQ(modeOf(lockFile), before);
+            EXPECT_EQ(nextDescriptor(), next) << "the lock's descriptor leaked";
+        }
+    }
 }
 
 } // namespace

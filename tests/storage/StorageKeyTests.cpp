@@ -1,152 +1,140 @@
 #include "CompanionCore/storage/StorageError.hpp"
 #include "CompanionCore/storage/StorageKey.hpp"
+#include "Platform/SecretServiceStore.hpp"
+#include "platform/PrivateSessionBus.hpp"
 #include "support/InMemorySecretStore.hpp"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 
 namespace kavrel {
 namespace {
 
+// Where every secret store keeps the key.
+constexpr const char* service = "com.quartzfield.kavrel.companion";
+constexpr const char* account = "storage-key";
+
 // Keys are compared with EXPECT_TRUE, never EXPECT_EQ, so no failure message can print one.
 bool isKeyText(const std::string& text) {
-    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
-               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-           });
+    return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
 
-StorageError::Code codeOf(const std::function<void()>& action, int32_t* status = nullptr) {
+struct Refusal {
+    StorageError::Code code;
+    int32_t status;
+    bool operator==(const Refusal&) const = default;
+};
+
+std::optional<Refusal> refusal(SecretStore& store, bool allowCreation,
+                               const StorageKey::RandomSource& random = StorageKey::systemRandom) {
     try {
-        action();
+        StorageKey::loadOrCreate(store, allowCreation, random);
     } catch (const StorageError& error) {
-        if (status != nullptr) {
-            *status = error.status();
-        }
-        return error.code();
+        return Refusal{error.code(), error.code() == StorageError::Code::keychain ? error.status() : 0};
     }
-    ADD_FAILURE() << "no StorageError was thrown";
-    return StorageError::Code::keychain;
+    return std::nullopt;
 }
 
-TEST(StorageKey, CreatesAKeyOnceAndReturnsTheSameTextAfterwards) {
+TEST(StorageKey, CreatesThirtyTwoRawBytesOnceAndReturnsTheSameTextAfterwards) {
     InMemorySecretStore store;
     const std::string first = StorageKey::loadOrCreate(store, true);
     EXPECT_TRUE(isKeyText(first));
-    const SecretBytes* stored = store.item(StorageKey::service, StorageKey::account);
-    ASSERT_NE(stored, nullptr);
-    EXPECT_EQ(stored->size(), 32U) << "the raw bytes are stored, not the text";
-
-    const std::string again = StorageKey::loadOrCreate(store, false);
-    EXPECT_TRUE(first == again);
+    ASSERT_NE(store.item(service, account), nullptr);
+    EXPECT_EQ(store.item(service, account)->size(), 32U) << "the raw bytes are stored, not the text";
+    EXPECT_TRUE(StorageKey::loadOrCreate(store, false) == first);
     EXPECT_EQ(store.adds, 1);
-}
 
-TEST(StorageKey, TextFormIsLowerCaseHexOfEachByteInOrder) {
-    InMemorySecretStore store;
-    std::array<uint8_t, 32> raw{};
-    raw[0] = 0x00;
-    raw[1] = 0x0f;
-    raw[2] = 0xa0;
-    raw[3] = 0xff;
-    store.put(StorageKey::service, StorageKey::account, SecretBytes(std::span<const uint8_t>(raw)));
-    const std::string text = StorageKey::loadOrCreate(store, false);
-    EXPECT_TRUE(text.substr(0, 8) == "000fa0ff");
-    EXPECT_TRUE(text.substr(8) == std::string(56, '0'));
+    std::array<uint8_t, 32> raw{0x00, 0x0f, 0xa0, 0xff};
+    store.put(service, account, SecretBytes(std::span<const uint8_t>(raw)));
+    EXPECT_TRUE(StorageKey::loadOrCreate(store, false) == "000fa0ff" + std::string(56, '0'));
 }
 
 TEST(StorageKey, RefusesWithoutChangingTheStore) {
-    struct Case {
+    const struct {
         const char* name;
-        std::function<void(InMemorySecretStore&)> prepare;
+        std::optional<std::size_t> item;
         bool allowCreation;
-        StorageError::Code code;
-        int32_t status;
-    };
-    const std::vector<Case> cases{
-        {"absent key with connector state", [](InMemorySecretStore&) {}, false,
-         StorageError::Code::missingKey, 0},
-        {"item of 16 bytes",
-         [](InMemorySecretStore& s) { s.put(StorageKey::service, StorageKey::account, SecretBytes(16)); },
-         true, StorageError::Code::keychain, 0},
-        {"empty item",
-         [](InMemorySecretStore& s) { s.put(StorageKey::service, StorageKey::account, SecretBytes()); }, true,
-         StorageError::Code::keychain, 0},
-        {"item of 33 bytes",
-         [](InMemorySecretStore& s) { s.put(StorageKey::service, StorageKey::account, SecretBytes(33)); },
-         true, StorageError::Code::keychain, 0},
-        {"read fails", [](InMemorySecretStore& s) { s.readFailure = -25291; }, true,
-         StorageError::Code::keychain, -25291},
-        {"add fails", [](InMemorySecretStore& s) { s.addFailure = -61; }, true, StorageError::Code::keychain,
-         -61},
+        std::optional<int32_t> readFailure, addFailure;
+        Refusal expected;
+        bool randomFails = false;
+    } cases[] = {
+        {"no key but connector state", {}, false, {}, {}, {StorageError::Code::missingKey, 0}},
+        {"an item of 16 bytes", 16, true, {}, {}, {StorageError::Code::keychain, 0}},
+        {"an item of 33 bytes", 33, true, {}, {}, {StorageError::Code::keychain, 0}},
+        {"an empty item", 0, true, {}, {}, {StorageError::Code::keychain, 0}},
+        {"the read fails", {}, true, -25291, {}, {StorageError::Code::keychain, -25291}},
+        {"the add fails", {}, true, {}, -61, {StorageError::Code::keychain, -61}},
+        {"the random source fails", {}, true, {}, {}, {StorageError::Code::randomFailure, 0}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         InMemorySecretStore store;
-        c.prepare(store);
-        const SecretBytes* before = store.item(StorageKey::service, StorageKey::account);
-        const std::optional<SecretBytes> kept = before ? std::optional<SecretBytes>(*before) : std::nullopt;
-        int32_t status = 12345;
-        EXPECT_EQ(codeOf([&] { StorageKey::loadOrCreate(store, c.allowCreation); }, &status), c.code);
-        if (c.code == StorageError::Code::keychain) {
-            EXPECT_EQ(status, c.status);
+        if (c.item) {
+            store.put(service, account, SecretBytes(*c.item));
         }
-        const SecretBytes* after = store.item(StorageKey::service, StorageKey::account);
-        EXPECT_EQ(after != nullptr, kept.has_value());
-        if (after != nullptr && kept) {
-            EXPECT_TRUE(*after == *kept);
-        }
+        store.readFailure = c.readFailure;
+        store.addFailure = c.addFailure;
+        EXPECT_EQ(refusal(store, c.allowCreation, [&](std::span<uint8_t>) { return !c.randomFails; }),
+                  c.expected);
+        const SecretBytes* after = store.item(service, account);
+        EXPECT_EQ(after ? std::optional(after->size()) : std::nullopt, c.item);
     }
+    std::array<uint8_t, 64> buffer{};
+    ASSERT_TRUE(StorageKey::systemRandom(buffer));
+    EXPECT_NE(buffer.back(), 0) << "the system source fills the whole buffer (fails by chance once in 256)";
 }
 
-TEST(StorageKey, RandomFailureAddsNothing) {
+TEST(StorageKey, ADuplicateAnswerReadsTheOtherWritersKey) {
     InMemorySecretStore store;
-    EXPECT_EQ(
-        codeOf([&] { StorageKey::loadOrCreate(store, true, [](std::span<uint8_t>) { return false; }); }),
-        StorageError::Code::randomFailure);
-    EXPECT_EQ(store.adds, 0);
-}
-
-TEST(StorageKey, DuplicateAnswerAdoptsTheOtherWritersKey) {
-    InMemorySecretStore store;
-    std::array<uint8_t, 32> theirs{};
-    theirs.fill(0xab);
+    const std::array<uint8_t, 32> theirs{0xab};
     store.beforeAdd = [&](InMemorySecretStore& s) {
-        if (s.item(StorageKey::service, StorageKey::account) == nullptr) {
-            s.put(StorageKey::service, StorageKey::account, SecretBytes(std::span<const uint8_t>(theirs)));
+        if (!s.item(service, account)) {
+            s.put(service, account, SecretBytes(std::span<const uint8_t>(theirs)));
         }
     };
-    const std::string key = StorageKey::loadOrCreate(store, true);
-    std::string expected;
-    for (int i = 0; i < 32; ++i) {
-        expected += "ab";
-    }
-    EXPECT_TRUE(key == expected);
+    EXPECT_TRUE(StorageKey::loadOrCreate(store, true) == "ab" + std::string(62, '0'));
     EXPECT_EQ(store.reads, 2);
+
+    // A store that never finds the item yet always answers duplicate is given up on.
+    InMemorySecretStore contradictory;
+    contradictory.addFailure = -25299;
+    EXPECT_EQ(refusal(contradictory, true), (Refusal{StorageError::Code::keychain, -25299}));
 }
 
-TEST(StorageKey, ContradictoryStoreIsGivenUpOnAfterBoundedRounds) {
-    // A store that never finds the item yet always reports a duplicate would loop forever unbounded.
-    InMemorySecretStore store;
-    store.addFailure = SecretStore::duplicateItem;
-    int32_t status = 0;
-    EXPECT_EQ(codeOf([&] { StorageKey::loadOrCreate(store, true); }, &status), StorageError::Code::keychain);
-    EXPECT_EQ(status, SecretStore::duplicateItem);
-    EXPECT_EQ(store.adds, StorageKey::maxCreationRounds);
+TEST(StorageKeyInPrivateKeyring, KeepsTheKeyInARealSecretService) {
+    if (!PrivateSessionBus::inside()) {
+        GTEST_SKIP() << "runs inside the private session of StorageKey.AgainstGnomeKeyring";
+    }
+    SecretServiceStore store;
+    EXPECT_EQ(refusal(store, false), (Refusal{StorageError::Code::missingKey, 0}));
+    EXPECT_EQ(store.read(service, account).status, -25300) << "nothing was created";
+    const std::string created = StorageKey::loadOrCreate(store, true);
+    ASSERT_EQ(store.read(service, account).status, 0);
+    EXPECT_EQ(store.read(service, account).data->size(), 32U) << "raw bytes, not the text form";
+    EXPECT_TRUE(isKeyText(created) && StorageKey::loadOrCreate(store, false) == created);
+    EXPECT_EQ(store.add(service, account, std::array<uint8_t, 32>{}), -25299) << "added only when absent";
+    EXPECT_TRUE(StorageKey::loadOrCreate(store, false) == created);
+
+    // Another program's item of 16 bytes under the same two attributes: refused with status 0, kept.
+    ASSERT_EQ(std::system("secret-tool clear service com.quartzfield.kavrel.companion account storage-key && "
+                          "printf 0123456789abcdef | secret-tool store --label=other "
+                          "service com.quartzfield.kavrel.companion account storage-key"),
+              0);
+    EXPECT_EQ(refusal(store, true), (Refusal{StorageError::Code::keychain, 0}));
+    EXPECT_EQ(store.read(service, account).data->size(), 16U);
 }
 
-TEST(StorageKey, ErrorTextsNeverCarryKeyMaterial) {
-    EXPECT_STREQ(StorageError::keychain(-25300).what(), "keychain(-25300)");
-    EXPECT_STREQ(StorageError::missingKey().what(), "missingKey");
-    EXPECT_STREQ(StorageError::unsafeDirectory().what(), "unsafeDirectory");
-}
-
-TEST(StorageKey, SystemRandomFillsTheWholeBuffer) {
-    std::array<uint8_t, 4096> buffer{};
-    ASSERT_TRUE(StorageKey::systemRandom(buffer));
-    // 4096 zero bytes from a working source has probability 2^-32768.
-    EXPECT_TRUE(std::any_of(buffer.begin() + 4000, buffer.end(), [](uint8_t b) { return b != 0; }));
+TEST(StorageKey, AgainstGnomeKeyring) {
+    if (PrivateSessionBus::inside() || !PrivateSessionBus::available() ||
+        ::access("/usr/bin/gnome-keyring-daemon", X_OK) != 0) {
+        GTEST_SKIP() << "needs dbus-run-session and gnome-keyring-daemon (packages dbus, gnome-keyring)";
+    }
+    EXPECT_EQ(PrivateSessionBus::runTests(
+                  "StorageKeyInPrivateKeyring.*",
+                  "eval \"$(printf pw | gnome-keyring-daemon --unlock --components=secrets)\" >/dev/null"),
+              0)
+        << "the test inside the private keyring session failed (output above)";
 }
 
 } // namespace

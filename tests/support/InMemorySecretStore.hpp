@@ -13,11 +13,33 @@ namespace kavrel {
 // A secret store in memory with scriptable answers.
 class InMemorySecretStore final : public SecretStore {
 public:
-    Lookup read(std::string_view service, std::string_view account) override;
-    int32_t add(std::string_view service, std::string_view account, std::span<const uint8_t> data) override;
+    Lookup read(std::string_view service, std::string_view account) override {
+        ++reads;
+        if (readFailure) {
+            return {*readFailure, std::nullopt};
+        }
+        const SecretBytes* found = item(service, account);
+        return found ? Lookup{success, *found} : Lookup{itemNotFound, std::nullopt};
+    }
+    int32_t add(std::string_view service, std::string_view account, std::span<const uint8_t> data) override {
+        ++adds;
+        if (beforeAdd) {
+            beforeAdd(*this);
+        }
+        if (addFailure || item(service, account)) {
+            return addFailure.value_or(duplicateItem);
+        }
+        put(service, account, SecretBytes(data));
+        return success;
+    }
 
-    void put(std::string_view service, std::string_view account, SecretBytes data);
-    const SecretBytes* item(std::string_view service, std::string_view account) const;
+    void put(std::string_view service, std::string_view account, SecretBytes data) {
+        items[{std::string(service), std::string(account)}] = std::move(data);
+    }
+    const SecretBytes* item(std::string_view service, std::string_view account) const {
+        const auto found = items.find({std::string(service), std::string(account)});
+        return found == items.end() ? nullptr : &found->second;
+    }
 
     // Every read answers this status (and no data) while set.
     std::optional<int32_t> readFailure;

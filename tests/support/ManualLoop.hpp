@@ -3,10 +3,10 @@
 #include "CompanionCore/runtime/MainLoop.hpp"
 #include "support/VirtualScheduler.hpp"
 
-#include <cstdint>
-#include <functional>
-#include <map>
-#include <memory>
+#include <poll.h>
+
+#include <stdexcept>
+#include <vector>
 
 namespace kavrel {
 
@@ -14,22 +14,52 @@ namespace kavrel {
 // watched descriptors are polled (without waiting) whenever the loop runs.
 class ManualLoop final : public MainLoop {
 public:
-    ManualLoop();
-
-    void post(Task task) override;
-    Cancellable after(std::chrono::milliseconds delay, Task task) override;
-    Cancellable every(std::chrono::milliseconds interval, Task task) override;
-    Cancellable watchReadable(int descriptor, Task task) override;
+    void post(Task task) override { scheduler.post(std::move(task)); }
+    Cancellable after(std::chrono::milliseconds delay, Task task) override {
+        return scheduler.schedule(delay, {}, std::move(task));
+    }
+    Cancellable every(std::chrono::milliseconds interval, Task task) override {
+        return scheduler.repeat(interval, std::move(task));
+    }
+    Cancellable watchReadable(int descriptor, Task task) override {
+        const auto id = nextWatch++;
+        (*watches)[id] = {descriptor, std::make_shared<Task>(std::move(task))};
+        return Cancellable([weak = std::weak_ptr<Watches>(watches), id] {
+            if (auto shared = weak.lock()) {
+                shared->erase(id);
+            }
+        });
+    }
     TimePoint now() const override { return scheduler.now(); }
 
-    // Runs posted tasks and readable watchers until none is left; no time passes.
-    void runUntilIdle();
+    // Runs posted tasks and readable watchers until none is left; no time passes. A watcher that
+    // never consumes what makes it readable would spin forever, hence the bound.
+    void runUntilIdle() {
+        for (int step = 0; step < 1'000'000; ++step) {
+            if (!scheduler.runOnePosted() && !runOneReadable(0)) {
+                return;
+            }
+        }
+        throw std::logic_error("the loop never became idle");
+    }
     // Advances the clock, running what falls due in time order, each followed by runUntilIdle().
-    void advance(std::chrono::milliseconds duration);
+    void advance(std::chrono::milliseconds duration) {
+        scheduler.advance(duration, [this] { runUntilIdle(); });
+    }
     // For tests with real children: runs the loop, sleeping in poll() on the watched descriptors
-    // between runs, until the condition holds. False when nothing made it hold for a long while,
-    // which only keeps a broken peer from hanging the suite. No virtual time passes.
-    bool runUntil(const std::function<bool()>& condition);
+    // between runs, until the condition holds. False when nothing made it hold for a minute, which
+    // only keeps a broken peer from hanging the suite. No virtual time passes. The slices are short
+    // because work posted by other threads wakes no poll().
+    bool runUntil(const std::function<bool()>& condition) {
+        for (int slice = 0; slice < 12'000; ++slice) {
+            runUntilIdle();
+            if (condition()) {
+                return true;
+            }
+            runOneReadable(5);
+        }
+        return false;
+    }
     // Time that passes while the loop's thread is blocked: nothing runs.
     void passTime(std::chrono::milliseconds duration) { scheduler.passTime(duration); }
     std::size_t timerCount() const { return scheduler.timerCount(); }
@@ -38,12 +68,34 @@ public:
 private:
     using Watches = std::map<std::uint64_t, std::pair<int, std::shared_ptr<Task>>>;
 
-    // Runs one readable watcher; false when none is readable. A watched descriptor that was closed
-    // is a fault of the code under test and throws.
-    bool runOneReadable();
+    // Runs one readable watcher, waiting up to `timeout` ms for one; false when none is readable. A
+    // watched descriptor that was closed is a fault of the code under test and throws.
+    bool runOneReadable(int timeout) {
+        std::vector<pollfd> descriptors;
+        std::vector<std::uint64_t> ids;
+        for (const auto& [id, watch] : *watches) {
+            descriptors.push_back(pollfd{watch.first, POLLIN, 0});
+            ids.push_back(id);
+        }
+        if (::poll(descriptors.data(), descriptors.size(), timeout) <= 0) {
+            return false;
+        }
+        for (std::size_t i = 0; i < descriptors.size(); ++i) {
+            if ((descriptors[i].revents & POLLNVAL) != 0) {
+                throw std::logic_error("a watched descriptor was closed while still watched");
+            }
+            const auto found = watches->find(ids[i]);
+            if (descriptors[i].revents != 0 && found != watches->end()) {
+                const auto task = found->second.second; // survives the watch's cancellation by itself
+                (*task)();
+                return true;
+            }
+        }
+        return false;
+    }
 
     VirtualScheduler scheduler;
-    std::shared_ptr<Watches> watches;
+    std::shared_ptr<Watches> watches = std::make_shared<Watches>();
     std::uint64_t nextWatch = 1;
 };
 

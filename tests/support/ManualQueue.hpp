@@ -13,12 +13,24 @@ public:
 
     const std::string& label() const override { return name; }
     void async(Task task) override { scheduler.post(std::move(task)); }
-    Cancellable after(std::chrono::milliseconds delay, Task task) override;
-    Cancellable every(std::chrono::milliseconds interval, Task task) override;
+    Cancellable after(std::chrono::milliseconds delay, Task task) override {
+        return scheduler.schedule(delay, {}, std::move(task));
+    }
+    Cancellable every(std::chrono::milliseconds interval, Task task) override {
+        return scheduler.repeat(interval, std::move(task));
+    }
 
     // Runs queued tasks, those they queue included, until none is left; returns how many ran.
-    std::size_t drain();
-    void advance(std::chrono::milliseconds duration);
+    std::size_t drain() {
+        std::size_t ran = 0;
+        while (scheduler.runOnePosted()) {
+            ++ran;
+        }
+        return ran;
+    }
+    void advance(std::chrono::milliseconds duration) {
+        scheduler.advance(duration, [this] { drain(); });
+    }
 
 private:
     std::string name;

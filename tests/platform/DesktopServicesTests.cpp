@@ -1,0 +1,70 @@
+#include "Platform/JournalLogger.hpp"
+#include "Platform/QtWorkspace.hpp"
+#include "Platform/SystemInfo.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+
+namespace kavrel {
+namespace {
+
+TEST(SystemInfo, ReadsPrettyNameInEveryQuotingOfOsRelease) {
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {"PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nNAME=\"Debian\"\n",
+         "Debian GNU/Linux 12 (bookworm)"},
+        {"PRETTY_NAME='Fedora Linux 40'\n", "Fedora Linux 40"},
+        {"ID=arch\nPRETTY_NAME=Arch", "Arch"},
+        {"PRETTY_NAME=\"Say \\\"hi\\\" for \\$5 \\\\ \\n\"", "Say \"hi\" for $5 \\ \\n"},
+        {"PRETTY_NAME='a\\\"b'", "a\\\"b"},
+        {"# PRETTY_NAME=\"Commented\"\n\n  PRETTY_NAME=\"Indented\"\r\n", "Indented"},
+        {"PRETTY_NAME=\"First\"\nPRETTY_NAME=\"Second\"\n", "Second"},
+        {"MY_PRETTY_NAME=\"Other\"\nPRETTY_NAME_X=1\n", std::nullopt},
+        {"PRETTY_NAME=\"   \"\n", std::nullopt},
+        {"PRETTY_NAME=\"Bad\x1b[31m\tName\"", "Bad[31mName"},
+        {"PRETTY_NAME=\"Half", "Half"},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(SystemInfo::prettyName(text), expected) << text;
+    }
+}
+
+TEST(SystemInfo, VersionsNameWhatIsUnknown) {
+    EXPECT_EQ(SystemInfo::osVersion("Arch", "Linux 6.9"), "Arch \u00b7 Linux 6.9");
+    EXPECT_EQ(SystemInfo::osVersion(std::nullopt, std::nullopt), "unknown \u00b7 unknown");
+    EXPECT_NE(SystemInfo::osVersion().find(" \u00b7 Linux "), std::string::npos) << SystemInfo::osVersion();
+    const BuildInfo known = SystemInfo::buildInfo("1.2", "42", "x");
+    const BuildInfo empty = SystemInfo::buildInfo("", "", "x");
+    EXPECT_EQ(std::tie(known.shortVersion, known.build, known.osVersion), std::make_tuple("1.2", "42", "x"));
+    EXPECT_EQ(std::tie(empty.shortVersion, empty.build), std::make_tuple("unknown", "unknown"));
+    EXPECT_NE(SystemInfo::buildInfo().shortVersion, "unknown") << "the build always has a project version";
+}
+
+TEST(JournalLogger, WithoutAJournalEachEntryIsOneLineOnTheFallback) {
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC | O_NONBLOCK), 0);
+    {
+        JournalLogger logger("/nonexistent/journal/socket", ends[1]);
+        logger.info("discovery", "outcome=found");
+        logger.info("preferences", "two\nlines\\ and a \x1b escape");
+    }
+    char buffer[256];
+    const auto count = ::read(ends[0], buffer, sizeof buffer);
+    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(std::max<ssize_t>(count, 0))),
+              "kavrel-companion[discovery]: outcome=found\n"
+              "kavrel-companion[preferences]: two\\nlines\\\\ and a \\x1b escape\n");
+    ::close(ends[0]);
+    ::close(ends[1]);
+}
+
+// Only refusals: an accepted address would start the desktop's browser.
+TEST(QtWorkspace, RefusesWhatIsNotAWebPageWithoutStartingAnything) {
+    for (const char* url :
+         {"", "not a url", "file:///etc/passwd", "javascript:alert(1)", "mailto:a@b.example",
+          "x-kavrel://settings", "https://", "https://exa mple.com/"}) {
+        EXPECT_FALSE(QtWorkspace().open(url)) << url;
+    }
+}
+
+} // namespace
+} // namespace kavrel
