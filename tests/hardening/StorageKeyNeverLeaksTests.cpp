@@ -6,13 +6,10 @@
 #include "CompanionCore/ipc/JSONLDecoder.hpp"
 #include "CompanionCore/storage/StorageKey.hpp"
 #include "hardening/ConnectorRig.hpp"
+#include "support/ExpectedTexts.hpp"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -75,91 +72,42 @@ TEST_F(StorageKeyLeakTest, TheConnectorGetsTheKeyOnItsInputAndNotInItsArgumentsO
     EXPECT_FALSE(carriesKey(environment)) << redacted(environment);
 }
 
-// Sends everything this process writes to its standard output and error into a file while it
-// lives: the test framework's output and any log line written there included.
-class CapturedOutput {
-public:
-    CapturedOutput() : file(std::tmpfile()) {
-        flush();
-        for (int stream : {STDOUT_FILENO, STDERR_FILENO}) {
-            saved.push_back(::dup(stream));
-            ::dup2(::fileno(file), stream);
-        }
-    }
-    ~CapturedOutput() {
-        release();
-        std::fclose(file);
-    }
-    CapturedOutput(const CapturedOutput&) = delete;
-    CapturedOutput& operator=(const CapturedOutput&) = delete;
-
-    // Restores both streams and answers what was written meanwhile.
-    std::string release() {
-        if (!saved.empty()) {
-            flush();
-            ::dup2(saved[0], STDOUT_FILENO);
-            ::dup2(saved[1], STDERR_FILENO);
-            ::close(saved[0]);
-            ::close(saved[1]);
-            saved.clear();
-        }
-        std::string text;
-        std::rewind(file);
-        char buffer[4096];
-        for (std::size_t count; (count = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
-            text.append(buffer, count);
-        }
-        return text;
-    }
-
-private:
-    static void flush() {
-        std::cout.flush();
-        std::cerr.flush();
-        std::fflush(nullptr);
-    }
-
-    std::FILE* file;
-    std::vector<int> saved;
-};
-
+// Everything this process writes to its standard output and error meanwhile is captured: the test
+// framework's output and any log line included.
 TEST_F(StorageKeyLeakTest, NoLineStatusOrOutputCarriesTheKeyWhateverTheConnectorDoes) {
-    std::string output;
-    {
-        CapturedOutput captured;
-        // A connector that turns the key back as its refusal code: unknown codes get the generic text.
-        rig.misbehave(R"({"refuseInitialize":")" + key + R"("})");
-        rig.supervisor->launch();
-        EXPECT_TRUE(rig.runUntil([&] { return rig.launcher.exits() == 1; }));
-
-        rig.misbehave(R"({"garbageLine":true,"faultsAfterCommands":2})");
-        rig.supervisor->reconnect();
-        EXPECT_TRUE(rig.runUntil([&] { return rig.launcher.exits() == 2; }));
-
-        rig.misbehave("{}");
-        rig.supervisor->reconnect();
-        EXPECT_TRUE(rig.runUntil([&] { return rig.readyCalls == 2; }));
-        for (const auto& [type, payload] : std::vector<std::pair<std::string, JSONObject>>{
-                 {"pair", {{"code", "123456"}, {"replace", false}}},
-                 {"configure",
-                  {{"bridgeOrigin", "https://kavrel.example"},
-                   {"roonHost", ""},
-                   {"appleMusicEnabled", true},
-                   {"roonEnabled", false}}},
-                 {"start", {}},
-                 {"status", {}}}) {
-            const auto reply = rig.sendAndWait(type, payload);
-            EXPECT_TRUE(reply && !carriesKey(JSONValue(reply->payload).serialized())) << type;
-        }
-        rig.supervisor->shutdown();
-        rig.loop.runUntilIdle();
-        output = captured.release();
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    // A connector that turns the key back as its refusal code: unknown codes get the generic text.
+    rig.misbehave(R"({"refuseInitialize":")" + key + R"("})");
+    rig.supervisor->launch();
+    EXPECT_TRUE(rig.runUntil([&] { return rig.launcher.exits() == 1; }));
+    rig.misbehave(R"({"garbageLine":true,"faultsAfterCommands":2})");
+    rig.supervisor->reconnect();
+    EXPECT_TRUE(rig.runUntil([&] { return rig.launcher.exits() == 2; }));
+    rig.misbehave("{}");
+    rig.supervisor->reconnect();
+    EXPECT_TRUE(rig.runUntil([&] { return rig.readyCalls == 2; }));
+    for (const auto& [type, payload] :
+         std::vector<std::pair<std::string, JSONObject>>{{"pair", {{"code", "123456"}, {"replace", false}}},
+                                                         {"configure",
+                                                          {{"bridgeOrigin", "https://kavrel.example"},
+                                                           {"roonHost", ""},
+                                                           {"appleMusicEnabled", true},
+                                                           {"roonEnabled", false}}},
+                                                         {"start", {}},
+                                                         {"status", {}}}) {
+        const auto reply = rig.sendAndWait(type, payload);
+        EXPECT_TRUE(reply && reply->payload.at("ok") == JSONValue(true)) << type;
+        EXPECT_FALSE(reply && carriesKey(JSONValue(reply->payload).serialized())) << type;
     }
+    rig.supervisor->shutdown();
+    rig.loop.runUntilIdle();
+    const std::string output =
+        ::testing::internal::GetCapturedStdout() + ::testing::internal::GetCapturedStderr();
     std::cout << redacted(output);
 
     EXPECT_EQ(rig.launcher.spawns(), 3u) << rig.describe();
-    EXPECT_EQ(rig.messages.at(1),
-              "The connector could not complete that request. Check your connection and try again.");
+    EXPECT_EQ(rig.messages.at(1), expected::describeGeneric);
     for (const auto& line : rig.messages) {
         EXPECT_FALSE(carriesKey(line)) << redacted(line);
     }

@@ -1,10 +1,10 @@
 #include "CompanionCore/storage/StorageError.hpp"
 #include "CompanionCore/storage/StorageKey.hpp"
 #include "supervisor/SupervisorHarness.hpp"
+#include "support/ExpectedTexts.hpp"
 
 #include <sys/stat.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -14,196 +14,152 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class HomeOverride {
-public:
-    explicit HomeOverride(const char* home) {
-        if (const char* old = std::getenv("HOME")) {
-            previous = old;
-        }
-        ::setenv("HOME", home, 1);
-    }
-    ~HomeOverride() {
-        if (previous) {
-            ::setenv("HOME", previous->c_str(), 1);
-        } else {
-            ::unsetenv("HOME");
-        }
-    }
-
-private:
-    std::optional<std::string> previous;
-};
-
-TEST_F(SupervisorTest, LaunchStartsTheConnectorWithTheExactContractAndSendsInitializeFirst) {
-    HomeOverride home("/home/listener");
-    EXPECT_EQ(supervisor->message().value(), "Starting companion…");
+TEST_F(SupervisorTest, LaunchStartsTheConnectorByItsContractAndSendsInitializeFirst) {
+    const std::string home = std::getenv("HOME");
+    ::setenv("HOME", "/home/listener", 1);
+    const std::shared_ptr<void> restoreHome(nullptr, [&](void*) { ::setenv("HOME", home.c_str(), 1); });
+    EXPECT_EQ(supervisor->message().value(), expected::helperStarting);
     EXPECT_EQ(launcher.spawns().size(), 0u);
-
     supervisor->launch();
+    supervisor->launch(); // a child runs: nothing more
     flush();
 
     ASSERT_EQ(launcher.spawns().size(), 1u);
-    const auto& spawn = launcher.spawns()[0];
-    EXPECT_EQ(spawn.executable, "/bin/true");
-    EXPECT_EQ(spawn.arguments, (std::vector<std::string>{"-config-dir", directory.string(), "desktop"}));
-    EXPECT_EQ(spawn.environment,
+    EXPECT_EQ(launcher.spawns()[0].executable, "/bin/true");
+    EXPECT_EQ(launcher.spawns()[0].arguments,
+              (std::vector<std::string>{"-config-dir", directory.string(), "desktop"}));
+    EXPECT_EQ(launcher.spawns()[0].environment,
               (std::vector<std::string>{"HOME=/home/listener", "PATH=/usr/bin:/bin", "LANG=en_US.UTF-8"}));
-    EXPECT_EQ(supervisor->message().value(), "Connecting companion…");
+    EXPECT_EQ(messages, std::vector<std::string>{expected::helperConnecting});
     EXPECT_FALSE(supervisor->ready().value());
-    const auto envelopes = sent();
-    ASSERT_EQ(envelopes.size(), 1u);
-    EXPECT_EQ(envelopes[0].type, "initialize");
-    EXPECT_EQ(envelopes[0].payload, (JSONObject{{"storageKey", std::string(64, 'a')}}));
-    EXPECT_EQ(envelopes[0].id.size(), 36u);
-    EXPECT_EQ(envelopes[0].id.find_first_not_of("0123456789ABCDEF-"), std::string::npos);
-
-    supervisor->launch();
-    flush();
-    EXPECT_EQ(launcher.spawns().size(), 1u);
-    EXPECT_EQ(sent().size(), 1u);
+    ASSERT_EQ(sent().size(), 1u);
+    EXPECT_EQ(sent()[0].type, "initialize");
+    EXPECT_EQ(sent()[0].payload, (JSONObject{{"storageKey", std::string(64, 'a')}}));
+    EXPECT_EQ(sent()[0].id.size(), 36u);
+    EXPECT_EQ(sent()[0].id.find_first_not_of("0123456789ABCDEF-"), std::string::npos);
 }
 
-TEST_F(SupervisorTest, SuccessfulInitializeMakesReadyThenSendsStatusThenCallsOnReady) {
-    bool readyInCallback = false;
-    std::vector<std::string> typesInCallback;
+TEST_F(SupervisorTest, ASuccessfulHandshakeMakesReadyThenPollsStatusThenCallsOnReadyOnce) {
+    std::vector<std::string> typesWhenReady;
     supervisor->setOnReady([&] {
         ++readyCalls;
-        readyInCallback = supervisor->ready().value();
+        EXPECT_TRUE(supervisor->ready().value());
         writer->drain();
-        typesInCallback = sentTypes();
+        typesWhenReady = sentTypes();
     });
     supervisor->launch();
     flush();
     answer("initialize", JSONObject{{"ok", true}});
-
     EXPECT_EQ(readyCalls, 1);
-    EXPECT_TRUE(readyInCallback);
-    EXPECT_EQ(typesInCallback, (std::vector<std::string>{"initialize", "status"}));
-    EXPECT_TRUE(supervisor->ready().value());
-    EXPECT_EQ(messages, (std::vector<std::string>{"Connecting companion…", "Local helper ready"}));
+    EXPECT_EQ(typesWhenReady, (std::vector<std::string>{"initialize", "status"}));
+    EXPECT_EQ(messages, (std::vector<std::string>{expected::helperConnecting, expected::helperReady}));
 }
 
-TEST_F(SupervisorTest, AnythingButOkTrueRefusesTheHandshakeAndSuppressesRestart) {
-    const std::string migration =
-        "This folder contains legacy connector settings. Use a fresh desktop state folder.";
-    const std::vector<std::pair<JSONObject, std::string>> cases{
-        {{{"ok", false}, {"code", "migration_required"}}, migration},
-        {{{"ok", false}, {"code", "invalid_code"}},
-         "That pairing code is invalid or expired. Create a new code in Kavrel."},
-        {{{"ok", 1}}, generalFailureText},
-        {{{"ok", "true"}}, generalFailureText},
-        {{}, generalFailureText},
-        {{{"ok", false}, {"code", 7}}, generalFailureText},
+// However the handshake fails, the line shows the refusal's text, the child is stopped, and only
+// reconnect() starts another one.
+TEST_F(SupervisorTest, AFailedHandshakeShowsItsTextAndSuppressesRestartsUntilReconnect) {
+    const auto refuse = [this](JSONObject payload) {
+        return [this, payload] {
+            answer("initialize", payload);
+        };
     };
-    for (const auto& [payload, text] : cases) {
-        SCOPED_TRACE(JSONValue(payload).serialized());
+    const std::vector<std::tuple<const char*, std::function<void()>, const char*>> rows{
+        {"migration_required", refuse({{"ok", false}, {"code", "migration_required"}}),
+         expected::describeMigration},
+        {"invalid_code", refuse({{"ok", false}, {"code", "invalid_code"}}), expected::describeInvalidCode},
+        {"ok is the number 1", refuse({{"ok", 1}}), expected::describeGeneric},
+        {"ok is the text true", refuse({{"ok", "true"}}), expected::describeGeneric},
+        {"empty payload", refuse({}), expected::describeGeneric},
+        {"code is not text", refuse({{"ok", false}, {"code", 7}}), expected::describeGeneric},
+        {"the child exits first", [this] { exitChild(); }, expected::describeGeneric},
+        {"no answer in 21 s", [this] { advance(21s); }, expected::describeGeneric},
+        {"reconnect() during it", [this] { supervisor->reconnect(); }, expected::describeGeneric},
+    };
+    for (const auto& [label, fail, text] : rows) {
+        SCOPED_TRACE(label);
         makeSupervisor("/bin/true", [] { return std::string(64, 'b'); });
         readyCalls = 0;
+        const auto children = launcher.childCount();
         supervisor->launch();
         flush();
-        answer("initialize", payload);
-
-        EXPECT_FALSE(supervisor->ready().value());
-        EXPECT_EQ(supervisor->message().value(), text);
-        EXPECT_EQ(child().signals(), std::vector<int>{SIGTERM});
-        const auto children = launcher.childCount();
+        fail();
+        flush();
+        EXPECT_FALSE(child().isRunning());
         advance(10min);
-        EXPECT_EQ(launcher.childCount(), children);
+        EXPECT_EQ(launcher.childCount(), children + 1);
         EXPECT_EQ(supervisor->message().value(), text);
         EXPECT_EQ(readyCalls, 0);
+        supervisor->reconnect();
+        flush();
+        EXPECT_EQ(launcher.childCount(), children + 2);
     }
 }
 
-TEST_F(SupervisorTest, UnansweredInitializeTimesOutAndIsNotRestartedUntilReconnect) {
-    supervisor->launch();
-    flush();
-    advance(20s);
-    EXPECT_TRUE(child().signals().empty());
-    advance(1s);
-    EXPECT_EQ(child().signals(), std::vector<int>{SIGTERM});
-    EXPECT_EQ(messages.at(messages.size() - 2), "Connector did not respond. Reconnecting…");
-    EXPECT_EQ(supervisor->message().value(), generalFailureText);
-    EXPECT_EQ(unavailableCalls, 2);
-
-    advance(10min);
-    EXPECT_EQ(launcher.childCount(), 1u);
-
-    supervisor->reconnect();
-    flush();
-    EXPECT_EQ(launcher.childCount(), 2u);
-}
-
-TEST_F(SupervisorTest, ChildThatExitsBeforeAnsweringInitializeIsNotRestarted) {
-    supervisor->launch();
-    flush();
-    child().exit(1);
-    flush();
-    EXPECT_EQ(supervisor->message().value(), generalFailureText);
-    EXPECT_EQ(unavailableCalls, 1);
-    advance(10min);
-    EXPECT_EQ(launcher.childCount(), 1u);
-}
-
 TEST_F(SupervisorTest, LaunchFailuresSetTheirTextAndScheduleNothing) {
-    const std::string bundle = "The bundled connector could not start. Reinstall this companion build.";
-    const std::string keychain = "Keychain or private storage is unavailable. Unlock your Mac and reconnect.";
     const auto plainFile = directory / "not-executable";
     std::ofstream(plainFile) << "#!/bin/sh\n";
     ::chmod(plainFile.c_str(), 0644);
-    const auto goodKey = [] {
+    const HelperSupervisor::KeyProvider goodKey = [] {
         return std::string(64, 'c');
     };
-
-    struct Case {
-        std::string name;
-        std::filesystem::path executable;
-        HelperSupervisor::KeyProvider keys;
-        bool spawnFails;
-        std::string text;
-    };
-    const std::vector<Case> cases{
-        {"missing executable", directory / "absent", goodKey, false, bundle},
-        {"relative path", "bin/true", goodKey, false, bundle},
-        {"not executable", plainFile, goodKey, false, bundle},
-        {"a directory", directory, goodKey, false, bundle},
-        {"spawn fails", "/bin/true", goodKey, true, bundle},
-        {"storage error", "/bin/true", []() -> std::string { throw StorageError::missingKey(); }, false,
-         keychain},
-        {"other key failure", "/bin/true", []() -> std::string { throw std::runtime_error("boom"); }, false,
-         bundle},
-    };
-    for (const auto& testCase : cases) {
-        SCOPED_TRACE(testCase.name);
-        makeSupervisor(testCase.executable, testCase.keys);
-        if (testCase.spawnFails) {
+    const std::vector<
+        std::tuple<const char*, std::filesystem::path, HelperSupervisor::KeyProvider, const char*>>
+        rows{
+            {"missing executable", directory / "absent", goodKey, expected::helperBundle},
+            {"relative path", "bin/true", goodKey, expected::helperBundle},
+            {"not executable", plainFile, goodKey, expected::helperBundle},
+            {"a directory", directory, goodKey, expected::helperBundle},
+            {"spawn fails", "", goodKey, expected::helperBundle},
+            {"storage error", "/bin/true", []() -> std::string { throw StorageError::missingKey(); },
+             expected::helperKeychain},
+            {"other key failure", "/bin/true", []() -> std::string { throw std::runtime_error("boom"); },
+             expected::helperBundle},
+        };
+    for (const auto& [label, executable, keys, text] : rows) {
+        SCOPED_TRACE(label);
+        makeSupervisor(executable.empty() ? "/bin/true" : executable, keys);
+        if (executable.empty()) {
             launcher.failNextSpawn(ENOENT);
         }
         supervisor->launch();
-        flush();
-        EXPECT_EQ(supervisor->message().value(), testCase.text);
-        EXPECT_EQ(launcher.childCount(), 0u);
         advance(10min);
         EXPECT_EQ(launcher.childCount(), 0u);
-        EXPECT_EQ(supervisor->message().value(), testCase.text);
+        EXPECT_EQ(messages, std::vector<std::string>{text});
         EXPECT_EQ(unavailableCalls + readyCalls, 0);
     }
 }
 
-TEST_F(SupervisorTest, DefaultKeyProviderCreatesAKeyOnlyWithoutConnectorState) {
+TEST_F(SupervisorTest, TheDefaultKeyProviderCreatesAKeyOnlyWithoutConnectorState) {
     makeSupervisor("/bin/true", {});
     std::ofstream(directory / "config.json") << "{}";
     supervisor->launch();
     flush();
-    EXPECT_EQ(supervisor->message().value(),
-              "Keychain or private storage is unavailable. Unlock your Mac and reconnect.");
+    EXPECT_EQ(supervisor->message().value(), expected::helperKeychain);
     EXPECT_EQ(launcher.childCount(), 0u);
 
     std::filesystem::remove(directory / "config.json");
     supervisor->launch();
     flush();
     ASSERT_EQ(launcher.childCount(), 1u);
-    const auto sentKey = lastSent("initialize").payload.at("storageKey");
-    EXPECT_TRUE(sentKey == JSONValue(StorageKey::loadOrCreate(secrets, false)));
+    // Compared without printing: the key never reaches test output.
+    EXPECT_TRUE(lastSent("initialize").payload.at("storageKey") ==
+                JSONValue(StorageKey::loadOrCreate(secrets, false)));
+}
+
+TEST(HelperSupervisorDescribe, MapsKnownCodesExactlyAndEverythingElseToTheGenericText) {
+    const std::vector<std::pair<const char*, const char*>> rows{
+        {"migration_required", expected::describeMigration},
+        {"invalid_code", expected::describeInvalidCode},
+        {"pairing_expired", expected::describeInvalidCode},
+        {"already_paired", expected::describeAlreadyPaired},
+        {"replacement_required", expected::describeAlreadyPaired},
+    };
+    for (const auto& [code, text] : rows) {
+        EXPECT_EQ(HelperSupervisor::describe(code), text) << code;
+    }
+    for (const char* code : {"initialize_failed", "", "Invalid_code", "invalid_code ", "INVALID_CODE"}) {
+        EXPECT_EQ(HelperSupervisor::describe(code), expected::describeGeneric) << '"' << code << '"';
+    }
 }
 
 } // namespace

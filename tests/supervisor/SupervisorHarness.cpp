@@ -94,6 +94,15 @@ void SupervisorTest::launchReady() {
     answer("status", okPayload());
 }
 
+HelperSupervisor::Completion SupervisorTest::record() {
+    return [this](std::optional<Envelope> reply) { replies.push_back(std::move(reply)); };
+}
+
+void SupervisorTest::exitChild(int waitStatus) {
+    child().exit(waitStatus);
+    flush();
+}
+
 JSONObject okPayload(JSONObject data) {
     return JSONObject{{"ok", true}, {"data", std::move(data)}};
 }

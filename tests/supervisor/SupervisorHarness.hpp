@@ -17,9 +17,6 @@
 
 namespace kavrel {
 
-inline const std::string generalFailureText =
-    "The connector could not complete that request. Check your connection and try again.";
-
 // A supervisor on a virtual clock, a fake connector and a writer queue drained by the test.
 class SupervisorTest : public ::testing::Test {
 protected:
@@ -43,6 +40,10 @@ protected:
     void runAnsweringStatus(std::chrono::seconds duration);
     // launch(), answer "initialize" with success and "status" with an empty status object.
     void launchReady();
+    // A completion that keeps every reply it is given in `replies`.
+    HelperSupervisor::Completion record();
+    // The child exits now, its exit report included.
+    void exitChild(int waitStatus = 1);
 
     ManualLoop loop;
     FakeProcessLauncher launcher{loop};
@@ -54,6 +55,7 @@ protected:
     int unavailableCalls = 0;
     std::vector<Envelope> nativeCommands;
     std::vector<std::string> messages; // every text published, in order
+    std::vector<std::optional<Envelope>> replies;
     Cancellable messageSubscription;
 };
 

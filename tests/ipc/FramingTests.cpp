@@ -1,0 +1,168 @@
+// Envelopes and line framing: what a line may hold in each direction, and how a byte stream is cut.
+
+#include "CompanionCore/ipc/IPCError.hpp"
+#include "CompanionCore/ipc/JSONLDecoder.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace kavrel {
+namespace {
+
+// "ok", "json" for the JSON reader's or writer's own error, or the IPCError's name.
+std::string outcome(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const IPCException& failure) {
+        return std::string(toString(failure.error()));
+    } catch (const JSONError&) {
+        return "json";
+    }
+    return "ok";
+}
+
+std::string line(std::string_view id, std::string_view type = "result", std::string_view payload = "{}") {
+    return R"({"v":1,"id":")" + std::string(id) + R"(","type":")" + std::string(type) + R"(","payload":)" +
+           std::string(payload) + "}\n";
+}
+
+// Padding that makes {"v":1,"id":"a","type":"status","payload":{"s":"<padding>"}} `bytes` long.
+std::string padding(std::size_t bytes) {
+    return std::string(
+        bytes - std::string_view(R"({"v":1,"id":"a","type":"status","payload":{"s":""}})").size(), 'x');
+}
+
+std::string lineOfTextSize(std::size_t bytes) {
+    return line("a", "status", R"({"s":")" + padding(bytes) + R"("})");
+}
+
+TEST(EnvelopeTest, EncodesOneCompactLineThatReadsBackTheSame) {
+    const Envelope rich(
+        "7F3C", "nativeResult",
+        {{"ok", true}, {"data", JSONObject{{"list", JSONArray{1.5, "two\nlines", nullptr}}}}});
+    std::string encoded = rich.encodedLine();
+    ASSERT_EQ(encoded.find('\n'), encoded.size() - 1);
+    encoded.pop_back();
+    EXPECT_EQ(encoded.find(' '), std::string::npos);
+    EXPECT_EQ(Envelope::decode(encoded), rich);
+    EXPECT_EQ(JSONValue::parse(Envelope("A1", "status", {}).encodedLine()),
+              JSONValue(JSONObject{{"v", 1}, {"id", "A1"}, {"type", "status"}, {"payload", JSONObject{}}}));
+}
+
+TEST(EnvelopeTest, EncodingRefusesBrokenHeadersAndTextsOf262144Bytes) {
+    Envelope version2("a", "status", {});
+    version2.v = 2;
+    std::string euros129; // 129 bytes in 43 characters
+    while (euros129.size() < 129) {
+        euros129 += "€";
+    }
+    const std::vector<std::tuple<const char*, Envelope, const char*>> rows{
+        {"version 2", version2, "invalidFrame"},
+        {"empty id", Envelope("", "status", {}), "invalidFrame"},
+        {"id of 128 bytes", Envelope(std::string(128, 'i'), "status", {}), "ok"},
+        {"id of 129 bytes", Envelope(std::string(129, 'i'), "status", {}), "invalidFrame"},
+        {"id of 129 bytes in 43 characters", Envelope(euros129, "status", {}), "invalidFrame"},
+        {"number that is not finite", Envelope("", "status", {{"n", std::nan("")}}), "json"},
+        {"text of 262,143 bytes", Envelope("a", "status", {{"s", padding(262'143)}}), "ok"},
+        {"text of 262,144 bytes", Envelope("a", "status", {{"s", padding(262'144)}}), "invalidFrame"},
+    };
+    for (const auto& [label, envelope, expected] : rows) {
+        EXPECT_EQ(outcome([&framed = envelope] { framed.encodedLine(); }), expected) << label;
+    }
+    EXPECT_EQ(Envelope("a", "status", {{"s", padding(262'143)}}).encodedLine().size(), 262'144u);
+}
+
+TEST(JSONLDecoderTest, ReturnsCompletedLinesInOrderAndKeepsThePartialOne) {
+    JSONLDecoder decoder;
+    const std::string third = line("C", "nativeCommand");
+    EXPECT_EQ(decoder.append(line("A") + line("B", "status") + third.substr(0, 10)),
+              (std::vector<Envelope>{Envelope("A", "result", {}), Envelope("B", "status", {})}));
+    EXPECT_TRUE(decoder.hasPartialFrame());
+    EXPECT_EQ(decoder.append(third.substr(10)), std::vector<Envelope>{Envelope("C", "nativeCommand", {})});
+    EXPECT_FALSE(decoder.hasPartialFrame());
+}
+
+// Each line follows a good one in the same chunk: a bad line fails the whole chunk with its own
+// error and leaves exactly its bytes in the buffer.
+TEST(JSONLDecoderTest, ChecksEveryInboundLineAndFailsTheWholeChunk) {
+    const auto withId = [](const std::string& id) {
+        return line(id).substr(0, line(id).size() - 1);
+    };
+    const std::vector<std::tuple<const char*, std::string, std::string>> rows{
+        {"other keys", R"({"v":1,"id":"a","type":"result","payload":{},"extra":[1]})", "ok"},
+        {"version 1.0", R"({"v":1.0,"id":"a","type":"status","payload":{}})", "ok"},
+        {"carriage return", withId("a") + "\r", "ok"},
+        {"id of 128 bytes", withId(std::string(128, 'i')), "ok"},
+        {"id of 129 bytes", withId(std::string(129, 'i')), "invalidFrame"},
+        {"empty id", withId(""), "invalidFrame"},
+        {"version 2", R"({"v":2,"id":"a","type":"result","payload":{}})", "invalidFrame"},
+        {"outbound type", R"({"v":1,"id":"a","type":"nativeSnapshot","payload":{}})", "invalidFrame"},
+        {"reply type", R"({"v":1,"id":"a","type":"nativeResult","payload":{}})", "invalidFrame"},
+        {"empty line", "", "json"},
+        {"not JSON", "not json", "json"},
+        {"array", "[]", "json"},
+        {"version 1.5", R"({"v":1.5,"id":"a","type":"result","payload":{}})", "json"},
+        {"version as text", R"({"v":"1","id":"a","type":"result","payload":{}})", "json"},
+        {"version beyond 64 bits", R"({"v":1e19,"id":"a","type":"result","payload":{}})", "json"},
+        {"no version", R"({"id":"a","type":"result","payload":{}})", "json"},
+        {"no id", R"({"v":1,"type":"result","payload":{}})", "json"},
+        {"id as number", R"({"v":1,"id":1,"type":"result","payload":{}})", "json"},
+        {"no type", R"({"v":1,"id":"a","payload":{}})", "json"},
+        {"type null", R"({"v":1,"id":"a","type":null,"payload":{}})", "json"},
+        {"no payload", R"({"v":1,"id":"a","type":"result"})", "json"},
+        {"payload array", R"({"v":1,"id":"a","type":"result","payload":[]})", "json"},
+        {"payload null", R"({"v":1,"id":"a","type":"result","payload":null})", "json"},
+        {"id twice", R"({"v":1,"id":"a","id":"b","type":"result","payload":{}})", "json"},
+    };
+    for (const auto& [label, text, expected] : rows) {
+        JSONLDecoder decoder;
+        std::vector<Envelope> decoded;
+        const std::string chunk = line("good") + text + "\n{\"next";
+        EXPECT_EQ(outcome([&] { decoded = decoder.append(chunk); }), expected) << label;
+        EXPECT_EQ(decoded.size(), expected == "ok" ? 2u : 0u) << label;
+        EXPECT_EQ(decoder.bufferedBytes(), expected == "ok" ? 6u : text.size()) << label;
+    }
+}
+
+TEST(JSONLDecoderTest, ALineOf262143BytesDecodesAndTheBufferRefusesAnyByteAt262144) {
+    JSONLDecoder decoder;
+    EXPECT_EQ(decoder.append(lineOfTextSize(262'143)).size(), 1u);
+    EXPECT_EQ(outcome([&] { decoder.append(lineOfTextSize(262'144)); }), "oversizedFrame");
+    EXPECT_EQ(decoder.bufferedBytes(), 262'144u);
+
+    JSONLDecoder endless;
+    EXPECT_TRUE(endless.append(line("a") + std::string(262'144, 'x')).size() == 1);
+    EXPECT_EQ(outcome([&] { endless.append("x"); }), "oversizedFrame");
+    EXPECT_EQ(endless.bufferedBytes(), 262'144u);
+}
+
+TEST(JSONLDecoderTest, AnySplitOfTheStreamGivesTheSameEnvelopes) {
+    std::string stream;
+    std::vector<Envelope> expected;
+    for (const std::size_t size : {60u, 5'000u, 70u, 200'000u, 61u}) {
+        const std::string next = lineOfTextSize(size);
+        stream += next;
+        expected.push_back(Envelope::decode(std::string_view(next).substr(0, next.size() - 1)));
+    }
+    std::mt19937_64 random(7);
+    for (int round = 0; round < 20; ++round) {
+        JSONLDecoder decoder;
+        std::vector<Envelope> decoded;
+        for (std::size_t offset = 0, length = 1; offset < stream.size(); offset += length) {
+            length = round == 0 ? 1 : random() % 20'000;
+            for (Envelope& envelope : decoder.append(std::string_view(stream).substr(offset, length))) {
+                decoded.push_back(std::move(envelope));
+            }
+        }
+        ASSERT_EQ(decoded, expected) << "round " << round;
+    }
+}
+
+} // namespace
+} // namespace kavrel
