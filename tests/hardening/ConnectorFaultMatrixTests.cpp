@@ -15,7 +15,6 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
-#include <sstream>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define KAVREL_SANITIZED_HEAP 1
@@ -112,44 +111,22 @@ void playFault(ConnectorRig& rig, const FaultCase& fault) {
 
 // Faults written after the first command that follows the handshake, so that they never share a read
 // with the handshake's reply (which would lose the handshake with them).
+// clang-format off
 const std::vector<FaultCase> faults{
     {"CrashAtStart", R"({"crashAtStart":true})", false, 0ms, {generic}, std::nullopt},
     {"CrashAfterTheHandshake", R"({"crashAfterCommands":2})", true, 0ms, {stopped}, 1s},
-    {"RefusedInitialize",
-     R"({"refuseInitialize":"migration_required"})",
-     false,
-     0ms,
-     {migration},
-     std::nullopt},
-    {"InitializeNeverAnswered",
-     R"({"neverAnswerInitialize":true})",
-     false,
-     21s,
-     {unresponsive, generic},
-     std::nullopt},
+    {"RefusedInitialize", R"({"refuseInitialize":"migration_required"})", false, 0ms, {migration}, std::nullopt},
+    {"InitializeNeverAnswered", R"({"neverAnswerInitialize":true})", false, 21s, {unresponsive, generic}, std::nullopt},
     // The status poll sent at 5 s is the first one left unanswered: due at 25 s, seen on the next tick.
     {"StopsAnsweringLater", R"({"silentAfter":2})", true, 26s, {unresponsive, stopped}, 1s},
-    {"GarbageLine",
-     R"({"garbageLine":true,"faultsAfterCommands":2})",
-     true,
-     0ms,
-     {protocolError, stopped},
-     1s},
-    {"OversizedFrame",
-     R"({"oversizedFrame":true,"faultsAfterCommands":2})",
-     true,
-     0ms,
-     {protocolError, stopped},
-     1s},
-    {"LineFeedAfterExactlyTheLimit",
-     R"({"lfAfterExactLimit":true,"faultsAfterCommands":2})",
-     true,
-     0ms,
-     {protocolError, stopped},
-     1s},
+    {"GarbageLine", R"({"garbageLine":true,"faultsAfterCommands":2})", true, 0ms, {protocolError, stopped}, 1s},
+    {"OversizedFrame", R"({"oversizedFrame":true,"faultsAfterCommands":2})", true, 0ms, {protocolError, stopped}, 1s},
+    {"LineFeedAfterExactlyTheLimit", R"({"lfAfterExactLimit":true,"faultsAfterCommands":2})", true, 0ms,
+     {protocolError, stopped}, 1s},
     // The end of its output stops the connector without a line of its own.
     {"EndOfOutputWhileRunning", R"({"closeStdoutAndLinger":true})", true, 0ms, {stopped}, 1s},
 };
+// clang-format on
 
 class ConnectorFaultMatrixTest : public ::testing::TestWithParam<FaultCase> {};
 
@@ -215,19 +192,6 @@ TEST(IgnoredSigtermTest, AStoppedConnectorIsKilledTwoSecondsAfterItsSigterm) {
     EXPECT_EQ(rig.supervisor->message().value(), stopped);
 }
 
-TEST(IgnoredSigtermTest, ShutdownKillsAConnectorThatIgnoresSigtermAndStartsNoOther) {
-    ConnectorRig rig;
-    rig.misbehave(R"({"ignoreSigterm":true})");
-    rig.supervisor->launch();
-    ASSERT_TRUE(rig.runUntil([&] { return rig.readyCalls == 1; })) << rig.describe();
-    rig.supervisor->shutdown(); // waits out the grace period: the child ignores it
-    rig.loop.runUntilIdle();
-    ASSERT_EQ(rig.launcher.exits(), 1u);
-    EXPECT_TRUE(killedBySigkill(rig.launcher.waitStatuses[0]));
-    rig.loop.advance(60s);
-    EXPECT_EQ(rig.launcher.spawns(), 1u);
-}
-
 // Every fault once to warm up what is made once per process (the reader's buffers, the allocator's
 // arenas), then every fault again: the second round must end where the first one did.
 void playWholeMatrix() {
@@ -235,12 +199,6 @@ void playWholeMatrix() {
         ConnectorRig rig;
         playFault(rig, fault);
     }
-    ConnectorRig rig;
-    rig.misbehave(R"({"unknownResultId":true,"burstResults":10000,"largestFrame":true,)"
-                  R"("stderrFloodBytes":10000000,"faultsAfterCommands":2})");
-    rig.supervisor->launch();
-    ASSERT_TRUE(rig.runUntil([&] { return rig.readyCalls == 1; })) << rig.describe();
-    ASSERT_TRUE(rig.sendAndWait("status")) << rig.describe();
 }
 
 TEST(ConnectorFaultMatrixResourcesTest, TheWholeMatrixLeavesNoDescriptorZombieOrMemoryBehind) {

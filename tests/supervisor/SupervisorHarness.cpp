@@ -95,7 +95,9 @@ void SupervisorTest::launchReady() {
 }
 
 HelperSupervisor::Completion SupervisorTest::record() {
-    return [this](std::optional<Envelope> reply) { replies.push_back(std::move(reply)); };
+    return [this](std::optional<Envelope> reply) {
+        replies.push_back(std::move(reply));
+    };
 }
 
 void SupervisorTest::exitChild(int waitStatus) {

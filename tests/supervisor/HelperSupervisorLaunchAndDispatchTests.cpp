@@ -3,8 +3,10 @@
 #include "supervisor/SupervisorHarness.hpp"
 #include "support/ExpectedTexts.hpp"
 
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -14,7 +16,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST_F(SupervisorTest, LaunchStartsTheConnectorByItsContractAndSendsInitializeFirst) {
+TEST_F(SupervisorTest, LaunchStartsTheConnectorByItsContractAndBecomesReadyOnTheHandshake) {
     const std::string home = std::getenv("HOME");
     ::setenv("HOME", "/home/listener", 1);
     const std::shared_ptr<void> restoreHome(nullptr, [&](void*) { ::setenv("HOME", home.c_str(), 1); });
@@ -37,9 +39,8 @@ TEST_F(SupervisorTest, LaunchStartsTheConnectorByItsContractAndSendsInitializeFi
     EXPECT_EQ(sent()[0].payload, (JSONObject{{"storageKey", std::string(64, 'a')}}));
     EXPECT_EQ(sent()[0].id.size(), 36u);
     EXPECT_EQ(sent()[0].id.find_first_not_of("0123456789ABCDEF-"), std::string::npos);
-}
 
-TEST_F(SupervisorTest, ASuccessfulHandshakeMakesReadyThenPollsStatusThenCallsOnReadyOnce) {
+    // Ready first, then the first status poll, then onReady, once.
     std::vector<std::string> typesWhenReady;
     supervisor->setOnReady([&] {
         ++readyCalls;
@@ -47,8 +48,6 @@ TEST_F(SupervisorTest, ASuccessfulHandshakeMakesReadyThenPollsStatusThenCallsOnR
         writer->drain();
         typesWhenReady = sentTypes();
     });
-    supervisor->launch();
-    flush();
     answer("initialize", JSONObject{{"ok", true}});
     EXPECT_EQ(readyCalls, 1);
     EXPECT_EQ(typesWhenReady, (std::vector<std::string>{"initialize", "status"}));
@@ -160,6 +159,98 @@ TEST(HelperSupervisorDescribe, MapsKnownCodesExactlyAndEverythingElseToTheGeneri
     for (const char* code : {"initialize_failed", "", "Invalid_code", "invalid_code ", "INVALID_CODE"}) {
         EXPECT_EQ(HelperSupervisor::describe(code), expected::describeGeneric) << '"' << code << '"';
     }
+}
+
+std::string statusLine(JSONObject payload) {
+    return Envelope("S", "status", std::move(payload)).encodedLine();
+}
+
+TEST_F(SupervisorTest, AResultCompletesItsOwnCommandOnceAndStrayResultsAreIgnored) {
+    launchReady();
+    supervisor->send("pair", {{"code", "123456"}}, record());
+    flush();
+    const auto pair = lastSent("pair");
+    child().writeOutput(Envelope("NOT-PENDING", "result", okPayload()).encodedLine());
+    child().answer(pair, okPayload({{"paired", true}}));
+    child().answer(pair, okPayload({{"paired", false}}));
+    flush();
+    EXPECT_EQ(replies, (std::vector<std::optional<Envelope>>{
+                           Envelope(pair.id, "result", okPayload({{"paired", true}}))}));
+    EXPECT_TRUE(child().signals().empty());
+}
+
+TEST_F(SupervisorTest, StatusMessagesAndStatusRepliesReplaceTheStatusWhole) {
+    launchReady();
+    const auto second = statusLine({{"paired", true}});
+    child().writeOutput(statusLine({{"cloud", "connected"}, {"running", true}}) + second.substr(0, 12));
+    flush(); // the partial line waits for its end
+    EXPECT_EQ(supervisor->status().value(), (JSONObject{{"cloud", "connected"}, {"running", true}}));
+    child().writeOutput(second.substr(12) + statusLine({{"kept", true}}));
+    flush();
+    EXPECT_EQ(supervisor->status().value(), (JSONObject{{"kept", true}}));
+
+    // A status reply counts only when its data is an object.
+    for (const JSONObject& ignored : {JSONObject{{"ok", true}}, JSONObject{{"ok", true}, {"data", "text"}},
+                                      JSONObject{{"ok", true}, {"data", JSONArray{}}}}) {
+        supervisor->refreshStatus();
+        flush();
+        answer("status", ignored);
+        EXPECT_EQ(supervisor->status().value(), (JSONObject{{"kept", true}}));
+    }
+    supervisor->refreshStatus();
+    flush();
+    answer("status", okPayload({{"paired", false}}));
+    EXPECT_EQ(supervisor->status().value(), (JSONObject{{"paired", false}}));
+}
+
+// The chunk's good line before the bad one is dropped with it; what the stopping child writes next
+// does not stop it again.
+TEST_F(SupervisorTest, BadInboundDataIsAProtocolErrorThatStopsTheChildOnce) {
+    const std::vector<std::pair<const char*, std::string>> rows{
+        {"malformed line", statusLine({{"seen", true}}) + "{not json}\n"},
+        {"unaccepted type", statusLine({{"seen", true}}) + Envelope("X", "nativeResult", {}).encodedLine()},
+        {"frame over the limit", std::string(262'145, 'x')},
+    };
+    for (const auto& [label, bad] : rows) {
+        SCOPED_TRACE(label);
+        makeSupervisor("/bin/true", [] { return std::string(64, 'd'); });
+        unavailableCalls = 0;
+        launchReady();
+        child().ignoreTerminate();
+        child().writeOutput(bad);
+        flush();
+        EXPECT_EQ(supervisor->status().value(), JSONObject{});
+        EXPECT_EQ(supervisor->message().value(), expected::helperProtocolError);
+        child().writeOutput("more garbage\n");
+        child().closeOutput();
+        flush();
+        EXPECT_EQ(child().signals(), std::vector<int>{SIGTERM});
+        EXPECT_EQ(unavailableCalls, 1);
+        EXPECT_EQ(supervisor->message().value(), expected::helperProtocolError);
+    }
+}
+
+TEST_F(SupervisorTest, NativeCommandsReachTheCallbackWholeAndInOrder) {
+    launchReady();
+    const Envelope first("N1", "nativeCommand", {{"action", "getFavorite"}});
+    const Envelope second("N2", "nativeCommand", {{"action", "setFavorite"}, {"value", true}});
+    child().writeOutput(first.encodedLine() + second.encodedLine());
+    flush();
+    EXPECT_EQ(nativeCommands, (std::vector<Envelope>{first, second}));
+}
+
+TEST_F(SupervisorTest, StandardErrorIsDrainedAndNeverParsed) {
+    launchReady();
+    for (int round = 0; round < 32; ++round) {
+        child().writeDiagnostics(std::string(65'536, '{'));
+    }
+    child().writeOutput(statusLine({{"alive", true}}));
+    flush();
+    int unread = -1;
+    ASSERT_EQ(::ioctl(child().diagnosticsDescriptor(), FIONREAD, &unread), 0);
+    EXPECT_EQ(unread, 0);
+    EXPECT_EQ(supervisor->status().value(), (JSONObject{{"alive", true}}));
+    EXPECT_TRUE(child().signals().empty());
 }
 
 } // namespace
