@@ -62,14 +62,14 @@ TEST(JSONValueTest, NestingIsReadAndWrittenTo512LevelsAndRefusedAt513) {
     EXPECT_EQ(deep.serialized(), brackets(512));
 }
 
-TEST(JSONValueTest, WritesCompactJSONWithEscapesAndRefusesWhatNoReaderWouldAccept) {
-    EXPECT_EQ(JSONValue(JSONObject{{"b", "x"}, {"a", JSONArray{1, true, nullptr, -0.5}}}).serialized(),
-              R"({"a":[1,true,null,-0.5],"b":"x"})");
-    EXPECT_EQ(JSONValue("q\"b\\s/\n\t\x01\x1f\x7f").serialized(), R"("q\"b\\s/\n\t\u0001\u001f)"
-                                                                  "\x7f\"");
-    const std::string unicode = "é → 😀 \u2028";
-    EXPECT_EQ(JSONValue::parse(JSONValue(JSONObject{{unicode, unicode}}).serialized()),
-              JSONValue(JSONObject{{unicode, unicode}}));
+// Any compact form will do: no whitespace outside strings, control characters escaped, and the
+// text reads back as the same value.
+TEST(JSONValueTest, WritesCompactJSONThatReadsBackAndRefusesWhatNoReaderWouldAccept) {
+    const std::string text = "q\"b\\s/\n\t\x01\x1f\x7fé→😀\u2028";
+    const JSONValue value(JSONObject{{text, JSONArray{1, true, nullptr, -0.5, text, JSONObject{}}}});
+    const std::string written = value.serialized();
+    EXPECT_EQ(written.find_first_of(std::string(" \n\t\x01\x1f", 5)), std::string::npos) << written;
+    EXPECT_EQ(JSONValue::parse(written), value);
 
     // clang-format off
     const JSONValue unwritable[] = {std::numeric_limits<double>::infinity(), JSONObject{{"n", std::nan("")}},
