@@ -1,65 +1,101 @@
 #pragma once
 
-#include "CompanionCore/ipc/Envelope.hpp"
 #include "CompanionCore/supervisor/HelperSupervisor.hpp"
 #include "Platform/PosixProcessLauncher.hpp"
 #include "support/InMemorySecretStore.hpp"
 #include "support/ManualLoop.hpp"
 
+#include <algorithm>
 #include <filesystem>
-#include <functional>
-#include <memory>
-#include <optional>
+#include <fstream>
+#include <sstream>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace kavrel {
 
-// The real process launcher, keeping what a test needs to know about each child it started: its
-// process id, when it started on the loop's clock and how it ended.
+// The real process launcher, keeping each child's process id and how it ended.
 class RecordingLauncher final : public ProcessLauncher {
 public:
-    explicit RecordingLauncher(MainLoop& loop);
+    explicit RecordingLauncher(MainLoop& loop) : launcher(loop) {}
 
     std::unique_ptr<ChildProcess> spawn(const std::filesystem::path& executable,
                                         const std::vector<std::string>& arguments,
                                         const std::vector<std::string>& environment,
-                                        ExitHandler onExit) override;
+                                        ExitHandler onExit) override {
+        auto child = launcher.spawn(executable, arguments, environment, [this, onExit](int waitStatus) {
+            waitStatuses.push_back(waitStatus);
+            onExit(waitStatus);
+        });
+        processIds.push_back(child->processIdentifier());
+        return child;
+    }
 
     std::size_t spawns() const { return processIds.size(); }
     std::size_t exits() const { return waitStatuses.size(); }
 
     std::vector<int> processIds;
-    std::vector<MainLoop::TimePoint> startedAt;
     std::vector<int> waitStatuses;
 
 private:
-    MainLoop& loop;
     PosixProcessLauncher launcher;
 };
 
 // A supervisor that runs the stand-in connector as a real child, with the default key provider over
 // an in-memory secret store and every timer on the virtual clock of a ManualLoop. It records every
-// message line and status object it publishes. Its destructor shuts the connector down.
+// line and status object it publishes. Its destructor shuts the connector down.
 class ConnectorRig {
 public:
-    ConnectorRig();
-    ~ConnectorRig();
+    ConnectorRig() {
+        char pattern[] = "/tmp/kavrel-hardening-XXXXXX";
+        directory = ::mkdtemp(pattern);
+        supervisor =
+            HelperSupervisor::create({loop, launcher, secrets}, KAVREL_CONNECTOR_SIM_PATH, directory);
+        supervisor->setOnReady([this] { ++readyCalls; });
+        messageWatch =
+            supervisor->message().observe([this](const std::string& text) { messages.push_back(text); });
+        statusWatch =
+            supervisor->status().observe([this](const JSONObject& status) { statuses.push_back(status); });
+    }
+    ~ConnectorRig() {
+        supervisor->shutdown();
+        supervisor.reset();
+        loop.runUntilIdle();
+        std::filesystem::remove_all(directory);
+    }
     ConnectorRig(const ConnectorRig&) = delete;
     ConnectorRig& operator=(const ConnectorRig&) = delete;
 
     // The faults the next connector started will show (the stand-in reads them at start).
-    void misbehave(std::string_view options) const;
+    void misbehave(std::string_view options) const {
+        std::ofstream(directory / "connector-sim.json") << options;
+    }
+    // False when the condition never held: a stuck peer.
+    bool runUntil(const std::function<bool()>& condition) { return loop.runUntil(condition); }
 
-    // Runs the loop until the condition holds; false when it never did (a stuck peer).
-    bool runUntil(const std::function<bool()>& condition);
     // Sends one command and waits for its completion: the reply, or none.
-    std::optional<Envelope> sendAndWait(std::string_view type, JSONObject payload = {});
+    std::optional<Envelope> sendAndWait(std::string_view type, JSONObject payload = {}) {
+        bool done = false;
+        std::optional<Envelope> reply;
+        supervisor->send(type, std::move(payload), [&](std::optional<Envelope> result) {
+            reply = std::move(result);
+            done = true;
+        });
+        return loop.runUntil([&] { return done; }) ? reply : std::nullopt;
+    }
 
-    bool wasShown(std::string_view text) const;
+    bool wasShown(std::string_view text) const {
+        return std::find(messages.begin(), messages.end(), text) != messages.end();
+    }
     // For failure messages: what happened so far.
-    std::string describe() const;
+    std::string describe() const {
+        std::ostringstream out;
+        out << "spawns " << launcher.spawns() << ", exits " << launcher.exits() << ", ready " << readyCalls;
+        for (const auto& text : messages) {
+            out << " [" << text << "]";
+        }
+        return out.str();
+    }
 
     ManualLoop loop;
     RecordingLauncher launcher{loop};

@@ -6,13 +6,10 @@
 #include "CompanionCore/ipc/JSONLDecoder.hpp"
 #include "CompanionCore/storage/StorageKey.hpp"
 #include "hardening/ConnectorRig.hpp"
+#include "support/ExpectedTexts.hpp"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -26,15 +23,6 @@ std::string readWhole(const std::filesystem::path& file) {
     return std::string(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
 }
 
-std::string upperCase(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'f') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return text;
-}
-
 // A rig whose secret store already holds a key, so the test knows it before the connector starts.
 class StorageKeyLeakTest : public ::testing::Test {
 protected:
@@ -45,16 +33,11 @@ protected:
         key = StorageKey::loadOrCreate(rig.secrets, false);
     }
 
-    bool carriesKey(std::string_view text) const {
-        return text.find(key) != std::string_view::npos ||
-               text.find(upperCase(key)) != std::string_view::npos;
-    }
+    bool carriesKey(std::string_view text) const { return text.find(key) != std::string_view::npos; }
 
     std::string redacted(std::string text) const {
-        for (const auto& form : {key, upperCase(key)}) {
-            for (auto at = text.find(form); at != std::string::npos; at = text.find(form)) {
-                text.replace(at, form.size(), "<storage key>");
-            }
+        for (auto at = text.find(key); at != std::string::npos; at = text.find(key)) {
+            text.replace(at, key.size(), "<storage key>");
         }
         return text;
     }
@@ -63,103 +46,47 @@ protected:
     std::string key;
 };
 
-TEST_F(StorageKeyLeakTest, TheConnectorGetsTheKeyOnItsInputAndNotInItsArgumentsOrEnvironment) {
+// Everything this process writes to its standard output and error meanwhile is captured: the test
+// framework's output and any log line included.
+TEST_F(StorageKeyLeakTest, OnlyTheConnectorsInputCarriesTheKeyWhateverTheConnectorDoes) {
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    // A connector that turns the key back as its refusal code: unknown codes get the generic text.
+    rig.misbehave(R"({"refuseInitialize":")" + key + R"("})");
     rig.supervisor->launch();
-    // The stand-in accepts the handshake only with a well-formed key: it got one.
-    ASSERT_TRUE(rig.runUntil([&] { return rig.readyCalls == 1; })) << rig.describe();
-    const auto process = std::filesystem::path("/proc") / std::to_string(rig.launcher.processIds.at(0));
-    const auto arguments = readWhole(process / "cmdline");
-    const auto environment = readWhole(process / "environ");
-    ASSERT_FALSE(arguments.empty());
+    EXPECT_TRUE(rig.runUntil([&] { return rig.launcher.exits() == 1; }));
+    rig.misbehave(R"({"garbageLine":true,"faultsAfterCommands":2})");
+    rig.supervisor->reconnect();
+    EXPECT_TRUE(rig.runUntil([&] { return rig.launcher.exits() == 2; }));
+    rig.misbehave("{}");
+    rig.supervisor->reconnect();
+    EXPECT_TRUE(rig.runUntil([&] { return rig.readyCalls == 2; }));
+    for (const auto& [type, payload] :
+         std::vector<std::pair<std::string, JSONObject>>{{"pair", {{"code", "123456"}, {"replace", false}}},
+                                                         {"configure",
+                                                          {{"bridgeOrigin", "https://kavrel.example"},
+                                                           {"roonHost", ""},
+                                                           {"appleMusicEnabled", true},
+                                                           {"roonEnabled", false}}},
+                                                         {"start", {}},
+                                                         {"status", {}}}) {
+        const auto reply = rig.sendAndWait(type, payload);
+        EXPECT_TRUE(reply && reply->payload.at("ok") == JSONValue(true)) << type;
+        EXPECT_FALSE(reply && carriesKey(JSONValue(reply->payload).serialized())) << type;
+    }
+    // The stand-in accepts the handshake only with a well-formed key: it got one, on its input.
+    const auto process = std::filesystem::path("/proc") / std::to_string(rig.launcher.processIds.at(2));
+    const auto arguments = readWhole(process / "cmdline") + readWhole(process / "environ");
+    EXPECT_FALSE(arguments.empty());
     EXPECT_FALSE(carriesKey(arguments)) << redacted(arguments);
-    EXPECT_FALSE(carriesKey(environment)) << redacted(environment);
-}
-
-// Sends everything this process writes to its standard output and error into a file while it
-// lives: the test framework's output and any log line written there included.
-class CapturedOutput {
-public:
-    CapturedOutput() : file(std::tmpfile()) {
-        flush();
-        for (int stream : {STDOUT_FILENO, STDERR_FILENO}) {
-            saved.push_back(::dup(stream));
-            ::dup2(::fileno(file), stream);
-        }
-    }
-    ~CapturedOutput() {
-        release();
-        std::fclose(file);
-    }
-    CapturedOutput(const CapturedOutput&) = delete;
-    CapturedOutput& operator=(const CapturedOutput&) = delete;
-
-    // Restores both streams and answers what was written meanwhile.
-    std::string release() {
-        if (!saved.empty()) {
-            flush();
-            ::dup2(saved[0], STDOUT_FILENO);
-            ::dup2(saved[1], STDERR_FILENO);
-            ::close(saved[0]);
-            ::close(saved[1]);
-            saved.clear();
-        }
-        std::string text;
-        std::rewind(file);
-        char buffer[4096];
-        for (std::size_t count; (count = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
-            text.append(buffer, count);
-        }
-        return text;
-    }
-
-private:
-    static void flush() {
-        std::cout.flush();
-        std::cerr.flush();
-        std::fflush(nullptr);
-    }
-
-    std::FILE* file;
-    std::vector<int> saved;
-};
-
-TEST_F(StorageKeyLeakTest, NoLineStatusOrOutputCarriesTheKeyWhateverTheConnectorDoes) {
-    std::string output;
-    {
-        CapturedOutput captured;
-        // A connector that turns the key back as its refusal code: unknown codes get the generic text.
-        rig.misbehave(R"({"refuseInitialize":")" + key + R"("})");
-        rig.supervisor->launch();
-        EXPECT_TRUE(rig.runUntil([&] { return rig.launcher.exits() == 1; }));
-
-        rig.misbehave(R"({"garbageLine":true,"faultsAfterCommands":2})");
-        rig.supervisor->reconnect();
-        EXPECT_TRUE(rig.runUntil([&] { return rig.launcher.exits() == 2; }));
-
-        rig.misbehave("{}");
-        rig.supervisor->reconnect();
-        EXPECT_TRUE(rig.runUntil([&] { return rig.readyCalls == 2; }));
-        for (const auto& [type, payload] : std::vector<std::pair<std::string, JSONObject>>{
-                 {"pair", {{"code", "123456"}, {"replace", false}}},
-                 {"configure",
-                  {{"bridgeOrigin", "https://kavrel.example"},
-                   {"roonHost", ""},
-                   {"appleMusicEnabled", true},
-                   {"roonEnabled", false}}},
-                 {"start", {}},
-                 {"status", {}}}) {
-            const auto reply = rig.sendAndWait(type, payload);
-            EXPECT_TRUE(reply && !carriesKey(JSONValue(reply->payload).serialized())) << type;
-        }
-        rig.supervisor->shutdown();
-        rig.loop.runUntilIdle();
-        output = captured.release();
-    }
+    rig.supervisor->shutdown();
+    rig.loop.runUntilIdle();
+    const std::string output =
+        ::testing::internal::GetCapturedStdout() + ::testing::internal::GetCapturedStderr();
     std::cout << redacted(output);
 
     EXPECT_EQ(rig.launcher.spawns(), 3u) << rig.describe();
-    EXPECT_EQ(rig.messages.at(1),
-              "The connector could not complete that request. Check your connection and try again.");
+    EXPECT_EQ(rig.messages.at(1), expected::describeGeneric);
     for (const auto& line : rig.messages) {
         EXPECT_FALSE(carriesKey(line)) << redacted(line);
     }
@@ -176,11 +103,8 @@ TEST_F(StorageKeyLeakTest, FramingAndReadingErrorsNeverQuoteTheLineThatCarriedTh
     const std::vector<std::string> lines{
         head + R"({"storageKey":")" + key + R"("}} trailing)",
         head + R"({"storageKey":")" + key,
-        head + R"(")" + key + R"("})",
-        R"({"v":")" + key + R"(","id":"a","type":"result","payload":{}})",
         R"({"v":1,"id":")" + key + key + key + R"(","type":"result","payload":{}})",
         R"({"v":1,"id":"a","type":")" + key + R"(","payload":{}})",
-        head + R"({"k":")" + key + R"(","k":")" + key + R"("}})",
         head + R"({"k":")" + key + "\xff" + R"("}})",
     };
     for (const auto& line : lines) {

@@ -1,6 +1,8 @@
 #include "supervisor/SupervisorHarness.hpp"
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <stdexcept>
 
 namespace kavrel {
@@ -40,16 +42,9 @@ void SupervisorTest::flush() {
     } while (writer->drain() > 0);
 }
 
-void SupervisorTest::advance(std::chrono::milliseconds duration) {
-    loop.advance(duration);
-    flush();
-}
-
 std::vector<std::string> SupervisorTest::sentTypes() {
     std::vector<std::string> types;
-    for (const auto& envelope : sent()) {
-        types.push_back(envelope.type);
-    }
+    std::ranges::transform(sent(), std::back_inserter(types), &Envelope::type);
     return types;
 }
 
@@ -63,27 +58,15 @@ Envelope SupervisorTest::lastSent(const std::string& type) {
     throw std::runtime_error("nothing of type " + type + " was sent");
 }
 
-void SupervisorTest::answer(const std::string& type, JSONObject payload) {
-    child().answer(lastSent(type), std::move(payload));
-    flush();
-}
-
 void SupervisorTest::runAnsweringStatus(std::chrono::seconds duration) {
     for (auto elapsed = std::chrono::seconds::zero(); elapsed < duration; ++elapsed) {
         advance(std::chrono::seconds(1));
-        if (!child().isRunning()) {
-            continue;
-        }
-        const auto envelopes = sent();
-        const auto answered = child().answeredCount();
-        for (const auto& envelope : envelopes) {
+        for (const auto& envelope : child().isRunning() ? sent() : std::vector<Envelope>{}) {
             if (envelope.type == "status" && !child().hasAnswered(envelope.id)) {
                 child().answer(envelope, okPayload());
             }
         }
-        if (child().answeredCount() != answered) {
-            flush();
-        }
+        flush();
     }
 }
 

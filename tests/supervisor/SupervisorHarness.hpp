@@ -17,9 +17,6 @@
 
 namespace kavrel {
 
-inline const std::string generalFailureText =
-    "The connector could not complete that request. Check your connection and try again.";
-
 // A supervisor on a virtual clock, a fake connector and a writer queue drained by the test.
 class SupervisorTest : public ::testing::Test {
 protected:
@@ -31,18 +28,35 @@ protected:
     // Performs queued writes and runs the loop until both are idle.
     void flush();
     // Advances the clock and then flushes.
-    void advance(std::chrono::milliseconds duration);
+    void advance(std::chrono::milliseconds duration) {
+        loop.advance(duration);
+        flush();
+    }
 
     FakeChild& child() { return launcher.last(); }
     std::vector<Envelope> sent() { return child().input().envelopes(); }
     std::vector<std::string> sentTypes();
     // The last command of that type written to the current child.
     Envelope lastSent(const std::string& type);
-    void answer(const std::string& type, JSONObject payload);
+    void answer(const std::string& type, JSONObject payload) {
+        child().answer(lastSent(type), std::move(payload));
+        flush();
+    }
     // Advances second by second, answering every "status" poll as it is sent.
     void runAnsweringStatus(std::chrono::seconds duration);
     // launch(), answer "initialize" with success and "status" with an empty status object.
     void launchReady();
+    // A completion that keeps every reply it is given in `replies`.
+    HelperSupervisor::Completion record() {
+        return [this](std::optional<Envelope> reply) {
+            replies.push_back(std::move(reply));
+        };
+    }
+    // The child exits now, its exit report included.
+    void exitChild(int waitStatus = 1) {
+        child().exit(waitStatus);
+        flush();
+    }
 
     ManualLoop loop;
     FakeProcessLauncher launcher{loop};
@@ -54,6 +68,7 @@ protected:
     int unavailableCalls = 0;
     std::vector<Envelope> nativeCommands;
     std::vector<std::string> messages; // every text published, in order
+    std::vector<std::optional<Envelope>> replies;
     Cancellable messageSubscription;
 };
 

@@ -1,0 +1,262 @@
+#include "supervisor/SupervisorHarness.hpp"
+#include "support/ExpectedTexts.hpp"
+
+#include <csignal>
+#include <limits>
+
+namespace kavrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::vector<std::optional<Envelope>> oneAbsentReply{std::nullopt};
+
+// Refused commands get their absent reply before send() returns, and nothing is written for them.
+TEST_F(SupervisorTest, CommandsAreRefusedWithoutARunningChildAndBeyondSixteenInFlight) {
+    supervisor->send("status", {}, record());
+    EXPECT_EQ(replies, oneAbsentReply);
+    launchReady();
+    for (int i = 0; i < 15; ++i) {
+        supervisor->send("retryCloud", {}, record());
+    }
+    supervisor->send("nativeSnapshot", {}); // without a completion, it waits all the same
+    supervisor->send("retryCloud", {}, record());
+    EXPECT_EQ(replies, (std::vector<std::optional<Envelope>>(2)));
+    flush();
+    answer("nativeSnapshot", okPayload());
+    EXPECT_EQ(sent().size(), 2u + 16u);
+    supervisor->send("retryCloud", {}, record());
+    EXPECT_EQ(replies.size(), 2u);
+    flush();
+
+    child().ignoreTerminate();
+    child().exit(); // gone, its exit not yet reported
+    supervisor->send("pair", {}, record());
+    EXPECT_EQ(replies.size(), 3u);
+    flush();
+    EXPECT_EQ(sent().size(), 2u + 17u);
+}
+
+// The deadline is 20 s after sending, checked on the 1 s tick; the completion waits for the exit.
+// An unencodable command is dropped unwritten and waits like any other. A child that ignores
+// SIGTERM gets SIGKILL 2 s later, and is stopped only once meanwhile.
+TEST_F(SupervisorTest, ACommandPastItsDeadlineStopsTheChildOnTheNextTickAndIsFailedAtTheExit) {
+    launchReady();
+    child().ignoreTerminate();
+    supervisor->reply(Envelope("", "nativeResult", {}));
+    supervisor->send("nativeSnapshot", {{"position", std::numeric_limits<double>::quiet_NaN()}}, record());
+    flush();
+    EXPECT_EQ(sent().size(), 2u);
+    advance(20s); // the tick at the deadline itself
+    EXPECT_TRUE(child().signals().empty());
+    advance(1s);
+    EXPECT_EQ(child().signals(), std::vector<int>{SIGTERM});
+    EXPECT_EQ(supervisor->message().value(), expected::helperUnresponsive);
+    EXPECT_TRUE(replies.empty());
+    EXPECT_EQ(unavailableCalls, 1);
+
+    advance(1999ms);
+    EXPECT_EQ(child().signals(), std::vector<int>{SIGTERM});
+    EXPECT_EQ(unavailableCalls, 1);
+    advance(1ms);
+    EXPECT_EQ(child().signals(), (std::vector<int>{SIGTERM, SIGKILL}));
+    EXPECT_EQ(replies, oneAbsentReply);
+    EXPECT_EQ(unavailableCalls, 2); // once for the stop, once for the exit
+    EXPECT_EQ(supervisor->message().value(), expected::helperStopped);
+}
+
+TEST_F(SupervisorTest, StatusIsPolledEveryFiveSecondsOnlyWhileReady) {
+    const auto polls = [this] {
+        const auto types = sentTypes();
+        return std::count(types.begin(), types.end(), "status");
+    };
+    supervisor->launch();
+    flush();
+    supervisor->refreshStatus();
+    advance(10s);
+    EXPECT_EQ(polls(), 0);
+
+    answer("initialize", okPayload()); // ready at 10 s: the first poll at once
+    EXPECT_EQ(polls(), 1);
+    answer("status", okPayload());
+    advance(4s);
+    EXPECT_EQ(polls(), 1);
+    advance(1s);
+    EXPECT_EQ(polls(), 2);
+    answer("status", okPayload());
+    advance(5s);
+    EXPECT_EQ(polls(), 3);
+}
+
+TEST_F(SupervisorTest, OnlyNativeResultsAreRepliedAndEveryWriteKeepsItsOrderOnTheWriter) {
+    launchReady();
+    supervisor->send("configure", {});
+    supervisor->reply(Envelope("A", "result", {{"ok", true}}));
+    supervisor->reply(Envelope("B", "nativeSnapshot", {}));
+    supervisor->reply(Envelope("C", "nativeResult", {{"ok", true}}));
+    supervisor->send("start", {});
+    loop.runUntilIdle();
+    EXPECT_EQ(sent().size(), 2u);
+    writer->drain();
+    EXPECT_EQ(sentTypes(),
+              (std::vector<std::string>{"initialize", "status", "configure", "nativeResult", "start"}));
+    EXPECT_EQ(sent()[3], Envelope("C", "nativeResult", {{"ok", true}}));
+    answer("configure", okPayload());
+    answer("start", okPayload());
+    advance(24s); // a reply waits for nothing; the first unanswered poll expires at 25 s
+    EXPECT_TRUE(child().signals().empty());
+}
+
+TEST_F(SupervisorTest, AWriteFailureStopsItsOwnChildButNotALaterOne) {
+    launchReady();
+    child().input().failWrites();
+    supervisor->send("configure", {});
+    flush();
+    EXPECT_EQ(child().signals(), std::vector<int>{SIGTERM});
+
+    advance(1s);
+    answer("initialize", okPayload());
+    auto& second = launcher.last();
+    second.input().failWrites();
+    supervisor->send("configure", {}); // still queued when the second child goes
+    second.exit();
+    loop.runUntilIdle();
+    loop.advance(2s);
+    ASSERT_EQ(launcher.childCount(), 3u);
+    const int unavailableBefore = unavailableCalls;
+    flush(); // the second child's write fails only now
+    EXPECT_TRUE(launcher.last().signals().empty());
+    EXPECT_EQ(unavailableCalls, unavailableBefore);
+}
+
+class RestartTest : public SupervisorTest {
+protected:
+    // The current child exits after running for `runTime`; a new one must start exactly `delay` later.
+    ::testing::AssertionResult exitsAndRestartsAfter(std::chrono::seconds runTime,
+                                                     std::chrono::seconds delay) {
+        runAnsweringStatus(runTime);
+        exitChild();
+        const auto children = launcher.childCount();
+        advance(delay - 1ms);
+        if (launcher.childCount() != children) {
+            return ::testing::AssertionFailure() << "restarted before " << delay.count() << " s";
+        }
+        advance(1ms);
+        if (launcher.childCount() != children + 1) {
+            return ::testing::AssertionFailure() << "not restarted after " << delay.count() << " s";
+        }
+        answer("initialize", okPayload());
+        return ::testing::AssertionSuccess();
+    }
+};
+
+TEST_F(RestartTest, QuickExitsRestartAfterDoublingDelaysUntilTheSeventhAndReconnectRevives) {
+    launchReady();
+    for (const auto delay : {1s, 2s, 4s, 8s, 16s, 30s}) {
+        EXPECT_TRUE(exitsAndRestartsAfter(10s, delay));
+        EXPECT_EQ(messages.at(messages.size() - 3), expected::helperStopped);
+    }
+    advance(10s);
+    exitChild();
+    advance(1h);
+    EXPECT_EQ(launcher.childCount(), 7u);
+    EXPECT_EQ(supervisor->message().value(), expected::helperStopped);
+
+    supervisor->reconnect();
+    flush();
+    ASSERT_EQ(launcher.childCount(), 8u);
+    answer("initialize", okPayload());
+    EXPECT_TRUE(exitsAndRestartsAfter(1s, 1s));
+}
+
+TEST_F(RestartTest, ARunOf60SecondsResetsTheBackOffAndOneOf59DoesNot) {
+    launchReady();
+    EXPECT_TRUE(exitsAndRestartsAfter(10s, 1s));
+    EXPECT_TRUE(exitsAndRestartsAfter(10s, 2s));
+    EXPECT_TRUE(exitsAndRestartsAfter(59s, 4s));
+    EXPECT_TRUE(exitsAndRestartsAfter(60s, 1s));
+    EXPECT_TRUE(exitsAndRestartsAfter(10s, 2s));
+}
+
+TEST_F(SupervisorTest, AnExitFailsEveryPendingCommandAndReleasesTheChildAndShutdownCancelsTheRestart) {
+    launchReady();
+    std::vector<std::string> linesSeenByCompletions;
+    for (int i = 0; i < 3; ++i) {
+        supervisor->send("configure", {}, [&](std::optional<Envelope> reply) {
+            EXPECT_FALSE(reply);
+            linesSeenByCompletions.push_back(supervisor->message().value());
+        });
+    }
+    flush();
+    exitChild();
+    EXPECT_EQ(linesSeenByCompletions, std::vector<std::string>(3, expected::helperReady));
+    EXPECT_EQ(supervisor->message().value(), expected::helperStopped);
+    EXPECT_TRUE(child().input().isClosed());
+    EXPECT_TRUE(child().isReleased());
+    EXPECT_EQ(loop.watchCount(), 0u);
+    EXPECT_EQ(loop.timerCount(), 1u); // only the restart
+    EXPECT_FALSE(supervisor->ready().value());
+    supervisor->shutdown(); // cancels it
+    advance(1h);
+    EXPECT_EQ(launcher.childCount(), 1u);
+}
+
+TEST_F(SupervisorTest, ALateExitReportOfAnEarlierChildChangesNothing) {
+    launchReady();
+    auto& first = child();
+    exitChild();
+    advance(1s);
+    answer("initialize", okPayload());
+    const int unavailableBefore = unavailableCalls;
+    first.reportExitAgain();
+    flush();
+    EXPECT_TRUE(supervisor->ready().value());
+    EXPECT_TRUE(child().signals().empty());
+    EXPECT_FALSE(child().isReleased());
+    EXPECT_EQ(unavailableCalls, unavailableBefore);
+}
+
+// shutdown() waits 2 s for the child, kills it if it is still there, and nothing starts after it.
+TEST_F(SupervisorTest, ShutdownStopsTheChildWithinTheGraceAndNothingStartsAgain) {
+    using Waits = std::vector<std::optional<std::chrono::milliseconds>>;
+    const std::vector<std::tuple<const char*, bool, std::vector<int>, Waits>> rows{
+        {"the child ends on SIGTERM", false, {SIGTERM}, {2000ms}},
+        {"the child ignores SIGTERM", true, {SIGTERM, SIGKILL}, {2000ms, std::nullopt}},
+    };
+    for (const auto& [label, ignoresTerminate, signals, waits] : rows) {
+        SCOPED_TRACE(label);
+        makeSupervisor("/bin/true", [] { return std::string(64, 'e'); });
+        replies.clear();
+        launchReady();
+        const auto children = launcher.childCount();
+        if (ignoresTerminate) {
+            child().ignoreTerminate();
+        }
+        supervisor->send("stop", {}, record());
+        flush();
+        supervisor->shutdown();
+        EXPECT_EQ(child().signals(), signals);
+        EXPECT_EQ(child().waits(), waits);
+        flush();
+        EXPECT_EQ(replies, std::vector<std::optional<Envelope>>{std::nullopt});
+        supervisor->launch();
+        supervisor->reconnect();
+        advance(1h);
+        EXPECT_EQ(launcher.childCount(), children);
+    }
+}
+
+TEST_F(SupervisorTest, DestroyingTheSupervisorLeavesTheChildAloneAndItsLateEventsHarmless) {
+    launchReady();
+    supervisor->send("status", {}, record());
+    auto& orphan = child();
+    supervisor.reset();
+    EXPECT_TRUE(orphan.signals().empty());
+    EXPECT_TRUE(orphan.isReleased());
+    orphan.exit(1);
+    loop.advance(1h); // the writer queue went with the supervisor
+    EXPECT_TRUE(replies.empty());
+}
+
+} // namespace
+} // namespace kavrel
