@@ -31,8 +31,8 @@ struct MpdAddress {
 
 // An address, or why the environment gives none.
 struct MpdAddress::Reading {
-    std::optional<MpdAddress> address;
-    std::string problem;
+    std::optional<MpdAddress> address{};
+    std::string problem{};
 };
 
 enum class MpdError {
@@ -49,7 +49,7 @@ enum class MpdError {
 template <typename T> struct MpdResult {
     T value{};
     MpdError error = MpdError::none;
-    std::string message;
+    std::string message{};
 
     bool ok() const { return error == MpdError::none; }
 };
@@ -67,7 +67,7 @@ struct MpdStatus {
 struct MpdSong {
     std::string uri; // the song's URI in MPD's database, or the URL it was played from
     std::string title;
-    std::vector<std::string> artists; // every Artist tag, in order
+    std::vector<std::string> artists{}; // every Artist tag, in order
     std::string album;
     double durationSeconds = 0; // 0 when unknown (a stream)
     unsigned id = 0;            // its id in the queue
@@ -103,6 +103,8 @@ private:
     mpd_connection* connection(MpdError& error, std::string& message);
     // Reads the connection's error and drops the connection when it cannot be used any more.
     MpdError takeError(std::string& message);
+    // Runs one exchange on a connection, with the failure read back from libmpdclient.
+    template <typename T, typename Exchange> MpdResult<T> run(Exchange exchange);
 
     MpdAddress address;
     std::chrono::milliseconds timeout;
