@@ -2,7 +2,9 @@
 
 #include <mpd/client.h>
 
+#include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -39,6 +41,34 @@ bool fitsOnALine(std::initializer_list<std::string_view> arguments) {
     }
     return true;
 }
+
+// libmpdclient writes to its socket without MSG_NOSIGNAL, so a server that went away would kill the
+// process with SIGPIPE. The signal is blocked on this thread during an exchange, and the one a write
+// raised is taken back, unless one was pending already.
+class SigpipeGuard {
+public:
+    SigpipeGuard() {
+        sigemptyset(&pipeSignal);
+        sigaddset(&pipeSignal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipeSignal, &previousMask);
+        sigset_t pending;
+        sigpending(&pending);
+        alreadyPending = sigismember(&pending, SIGPIPE) == 1;
+    }
+    ~SigpipeGuard() {
+        const timespec immediately{};
+        while (!alreadyPending && sigtimedwait(&pipeSignal, nullptr, &immediately) < 0 && errno == EINTR) {
+        }
+        pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    }
+    SigpipeGuard(const SigpipeGuard&) = delete;
+    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+
+private:
+    sigset_t pipeSignal;
+    sigset_t previousMask;
+    bool alreadyPending = false;
+};
 
 template <typename T> MpdResult<T> unsendable() {
     return {.error = MpdError::refused, .message = "an argument holds a line feed"};
@@ -150,6 +180,7 @@ MpdError MpdClient::takeError(std::string& message) {
 }
 
 template <typename T, typename Exchange> MpdResult<T> MpdClient::run(Exchange exchange) {
+    const SigpipeGuard guard;
     for (int attempt = 0;; ++attempt) {
         MpdResult<T> result;
         const bool reused = open != nullptr;
