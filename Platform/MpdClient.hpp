@@ -17,7 +17,7 @@ struct MpdAddress {
     std::string host = "localhost";
     unsigned port = 6600; // TCP only
     // From "password@host"; empty for none. Sent after each connect and never shown.
-    std::string password;
+    std::string password{};
 
     // Host and port for messages, without the password.
     std::string describe() const;
