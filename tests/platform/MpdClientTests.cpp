@@ -3,10 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 namespace kavrel {
 namespace {
 
@@ -16,58 +12,34 @@ TEST(MpdAddress, IsReadFromTheVariablesAsMpcReadsThem) {
     struct Row {
         const char* host;
         const char* port;
-        std::string expectedHost; // empty: refused
-        unsigned expectedPort;
-        std::string expectedPassword;
+        std::string address; // as described; empty when refused
+        std::string password;
     };
     const Row rows[] = {
-        {nullptr, nullptr, "localhost", 6600, ""},
-        {"", "", "localhost", 6600, ""},
-        {"music.lan", "6601", "music.lan", 6601, ""},
-        {"/run/mpd/socket", nullptr, "/run/mpd/socket", 6600, ""},
-        {"@mpd", nullptr, "@mpd", 6600, ""},
-        {"s3cret@music.lan", "65535", "music.lan", 65535, "s3cret"},
-        {"s3cret@@mpd", nullptr, "@mpd", 6600, "s3cret"},
-        {"s3cret@", nullptr, "", 0, ""},
-        {nullptr, "0", "", 0, ""},
-        {nullptr, "65536", "", 0, ""},
-        {nullptr, "66OO", "", 0, ""},
-        {nullptr, "-1", "", 0, ""},
+        {nullptr, nullptr, "localhost:6600", ""},
+        {"", "", "localhost:6600", ""},
+        {"music.lan", "6601", "music.lan:6601", ""},
+        {"/run/mpd/socket", nullptr, "/run/mpd/socket", ""},
+        {"@mpd", nullptr, "@mpd", ""},
+        {"s3cret@music.lan", "65535", "music.lan:65535", "s3cret"},
+        {"s3cret@@mpd", nullptr, "@mpd", "s3cret"},
+        {"s3cret@", nullptr, "", ""},
+        {nullptr, "0", "", ""},
+        {nullptr, "65536", "", ""},
+        {nullptr, "66OO", "", ""},
+        {nullptr, "-1", "", ""},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::string(row.host ? row.host : "(unset)") + " " + (row.port ? row.port : "(unset)"));
         const auto reading = MpdAddress::parse(row.host, row.port);
-        if (row.expectedHost.empty()) {
-            EXPECT_FALSE(reading.address);
-            EXPECT_FALSE(reading.problem.empty());
-            EXPECT_EQ(reading.problem.find("s3cret"), std::string::npos);
-            continue;
-        }
-        ASSERT_TRUE(reading.address) << reading.problem;
-        EXPECT_EQ(reading.address->host, row.expectedHost);
-        EXPECT_EQ(reading.address->port, row.expectedPort);
-        EXPECT_EQ(reading.address->password, row.expectedPassword);
-        EXPECT_EQ(reading.address->describe().find("s3cret"), std::string::npos);
+        const auto described = reading.address ? reading.address->describe() : "";
+        SCOPED_TRACE(std::string(row.host ? row.host : "-") + " " + (row.port ? row.port : "-") + ": " +
+                     described + reading.problem);
+        EXPECT_EQ(described, row.address);
+        EXPECT_EQ(reading.address ? reading.address->password : "", row.password);
+        EXPECT_NE(reading.problem.empty(), row.address.empty());
+        EXPECT_EQ((described + reading.problem).find("s3cret"), std::string::npos);
     }
 }
-
-// An abstract socket that accepts connections and never says a word.
-class SilentListener {
-public:
-    explicit SilentListener(const std::string& name) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        name.copy(address.sun_path + 1, sizeof address.sun_path - 2);
-        const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), length), 0);
-        EXPECT_EQ(::listen(fd, 4), 0);
-    }
-    ~SilentListener() { ::close(fd); }
-
-private:
-    int fd = -1;
-};
 
 class MpdClientAgainstMpd : public ::testing::Test {
 protected:
@@ -89,7 +61,6 @@ TEST_F(MpdClientAgainstMpd, ReadsThePlayingSongAndTellsDatabaseSongsFromOthers) 
     const auto song = client.currentSong();
     ASSERT_TRUE(status.ok() && song.ok() && song.value) << status.message << song.message;
     EXPECT_EQ(status.value.state, MpdPlayState::playing);
-    EXPECT_GE(status.value.elapsedSeconds, 0);
     EXPECT_EQ(status.value.durationSeconds, 30);
     EXPECT_EQ(song.value->uri, "tone.flac");
     EXPECT_EQ(song.value->title, "Test Tone");
@@ -158,10 +129,15 @@ TEST_F(MpdClientAgainstMpd, AGoneServerIsUnreachableAndFoundAgainWhenItReturns) 
     EXPECT_EQ(gone.error, MpdError::unreachable);
     EXPECT_NE(gone.message.find(server.socket().string()), std::string::npos) << gone.message;
 
+    server.start();
     EXPECT_EQ(MpdClient({.host = "@kavrel-no-such-mpd"}).ping().error, MpdError::unreachable);
-    const SilentListener silent("kavrel-silent-mpd-" + std::to_string(::getpid()));
-    MpdClient waiting({.host = "@kavrel-silent-mpd-" + std::to_string(::getpid())}, 100ms);
-    EXPECT_EQ(waiting.ping().error, MpdError::timeout);
+
+    MpdClient impatient(server.address(), 200ms);
+    EXPECT_TRUE(impatient.ping().ok());
+    server.freeze(true);
+    EXPECT_EQ(impatient.ping().error, MpdError::timeout);
+    server.freeze(false);
+    EXPECT_TRUE(impatient.ping().ok()) << "a new connection after the time-out";
 }
 
 } // namespace

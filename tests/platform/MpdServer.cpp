@@ -1,15 +1,11 @@
 #include "platform/MpdServer.hpp"
 
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
-#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -19,80 +15,60 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// Our names hold no single quote.
 std::string shellQuoted(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
+    return "'" + text + "'";
 }
 
-// Exit status and everything the command wrote.
-std::pair<int, std::string> shell(const std::string& command) {
+// Runs the command and returns what it wrote; throws with that text when it fails.
+std::string shell(const std::string& command, bool mustSucceed = true) {
     FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        throw std::runtime_error("cannot run " + command);
-    }
     std::string output;
     char chunk[4096];
-    while (std::size_t count = std::fread(chunk, 1, sizeof chunk, pipe)) {
+    while (std::size_t count = pipe != nullptr ? std::fread(chunk, 1, sizeof chunk, pipe) : 0) {
         output.append(chunk, count);
     }
-    const int status = ::pclose(pipe);
-    if (!output.empty() && output.back() == '\n') {
-        output.pop_back();
+    if ((pipe == nullptr || ::pclose(pipe) != 0) && mustSucceed) {
+        throw std::runtime_error(command + " failed: " + output);
     }
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+    return output.ends_with('\n') ? output.substr(0, output.size() - 1) : output;
 }
 
-std::string mpcAt(const std::filesystem::path& socket) {
-    return "mpc --host=" + shellQuoted(socket) + " ";
-}
-
-bool accepts(const std::filesystem::path& socket) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    socket.string().copy(address.sun_path, sizeof address.sun_path - 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return connected;
+std::string mpcAt(const std::filesystem::path& socket, const std::string& arguments) {
+    return "mpc --host=" + shellQuoted(socket) + " " + arguments;
 }
 
 } // namespace
 
 bool MpdServer::available() {
-    return shell("command -v mpd && command -v mpc && command -v sox && command -v metaflac").first == 0;
+    return std::system(
+               "{ command -v mpd && command -v mpc && command -v sox && command -v metaflac; } >/dev/null") ==
+           0;
 }
 
 MpdServer::MpdServer(MpdServerOptions options) : options(std::move(options)) {
     const auto root = directory.path();
     std::filesystem::create_directory(root / "music");
-    const auto tone = shellQuoted((root / "music" / this->options.file).string());
-    auto [made, why] =
-        shell("sox -n -r 44100 -c 2 " + tone + " synth 30 sine 440 && metaflac --set-tag=TITLE=" +
-              shellQuoted(this->options.title) + " --set-tag=ARTIST=" + shellQuoted(this->options.artist) +
-              " --set-tag=ALBUM=" + shellQuoted(this->options.album) + " " + tone);
-    if (made != 0) {
-        throw std::runtime_error("cannot make the tone: " + why);
-    }
+    const auto tone = shellQuoted(root / "music" / this->options.file);
+    shell("sox -n -r 44100 -c 2 " + tone + " synth 30 sine 440 && metaflac --set-tag=TITLE=" +
+          shellQuoted(this->options.title) + " --set-tag=ARTIST=" + shellQuoted(this->options.artist) +
+          " --set-tag=ALBUM=" + shellQuoted(this->options.album) + " " + tone);
+    // A path streams in double quotes, as mpd.conf wants it.
     std::ofstream configuration(root / "mpd.conf");
-    for (const auto* name : {"music_directory", "db_file", "state_file", "pid_file", "log_file"}) {
-        const std::string key(name);
-        configuration << key << " \"" << (root / (key == "music_directory" ? "music" : key)).string()
-                      << "\"\n";
-    }
-    if (this->options.stickers) {
-        configuration << "sticker_file \"" << (root / "sticker.sql").string() << "\"\n";
-    }
-    configuration << "bind_to_address \"" << socket().string() << "\"\nauto_update \"no\"\n"
+    configuration << "music_directory " << root / "music"
+                  << "\ndb_file " << root / "database"
+                  << "\nstate_file " << root / "state"
+                  << "\npid_file " << root / "pid"
+                  << "\nlog_file " << root / "log"
+                  << "\nbind_to_address " << socket() << "\nauto_update \"no\"\n"
                   << "audio_output {\n type \"null\"\n name \"null\"\n sync \"yes\"\n}\n";
+    if (this->options.stickers) {
+        configuration << "sticker_file " << root / "sticker.sql"
+                      << "\n";
+    }
     configuration.close();
     start();
-    if (auto [updated, output] = shell(mpcAt(socket()) + "--wait update"); updated != 0) {
-        stop();
-        throw std::runtime_error("mpc update failed: " + output);
-    }
+    shell(mpcAt(socket(), "--wait update"));
 }
 
 MpdServer::~MpdServer() {
@@ -100,28 +76,22 @@ MpdServer::~MpdServer() {
 }
 
 void MpdServer::start() {
-    const auto root = directory.path();
-    const std::string configuration = (root / "mpd.conf").string();
-    const std::string console = (root / "console").string();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    // mpd's complaints about plugins it cannot load go to a file, not into the test's output.
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, console.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                     0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    const char* arguments[] = {"mpd", "--no-daemon", configuration.c_str(), nullptr};
-    const int failed =
-        ::posix_spawnp(&pid, "mpd", &actions, nullptr, const_cast<char* const*>(arguments), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0) {
-        pid = -1;
-        throw std::runtime_error("cannot start mpd");
+    const std::string configuration = directory.path() / "mpd.conf";
+    const std::string console = directory.path() / "console";
+    pid = ::fork();
+    if (pid == 0) {
+        // mpd's complaints about plugins it cannot load go to a file, not into the test's output.
+        const int output = ::open(console.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        ::dup2(output, STDOUT_FILENO);
+        ::dup2(output, STDERR_FILENO);
+        ::execlp("mpd", "mpd", "--no-daemon", configuration.c_str(), nullptr);
+        ::_exit(127);
     }
-    for (auto waited = 0ms; !accepts(socket()); waited += 20ms) {
-        if (waited > 10s || ::waitpid(pid, nullptr, WNOHANG) == pid) {
-            stop();
+    for (auto waited = 0ms; !MpdClient(address()).ping().ok(); waited += 20ms) {
+        if (pid < 0 || waited > 10s || ::waitpid(pid, nullptr, WNOHANG) == pid) {
+            pid = -1;
             std::ostringstream log;
-            log << std::ifstream(console).rdbuf() << std::ifstream(root / "log_file").rdbuf();
+            log << std::ifstream(console).rdbuf() << std::ifstream(directory.path() / "log").rdbuf();
             throw std::runtime_error("mpd did not open its socket:\n" + log.str());
         }
         std::this_thread::sleep_for(20ms);
@@ -129,28 +99,25 @@ void MpdServer::start() {
 }
 
 void MpdServer::stop() {
-    if (pid <= 0) {
-        return;
+    if (pid > 0) {
+        ::kill(pid, SIGCONT); // a frozen server must be able to take its SIGTERM
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, nullptr, 0);
+        pid = -1;
     }
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-    pid = -1;
-    // A server that is gone must not leave a socket that looks like one.
-    std::error_code ignored;
-    std::filesystem::remove(socket(), ignored);
+}
+
+void MpdServer::freeze(bool frozen) {
+    ::kill(pid, frozen ? SIGSTOP : SIGCONT);
 }
 
 void MpdServer::play() {
-    const auto mpc = mpcAt(socket());
-    const auto [status, output] = shell(mpc + "-q repeat on && " + mpc + "-q add " +
-                                        shellQuoted(options.file) + " && " + mpc + "-q play");
-    if (status != 0) {
-        throw std::runtime_error("mpc could not play " + options.file + ": " + output);
-    }
+    shell(mpcAt(socket(), "-q repeat on") + " && " + mpcAt(socket(), "-q add " + shellQuoted(options.file)) +
+          " && " + mpcAt(socket(), "-q play"));
 }
 
 std::string MpdServer::mpc(const std::string& arguments) const {
-    return shell(mpcAt(socket()) + arguments).second;
+    return shell(mpcAt(socket(), arguments), false);
 }
 
 } // namespace kavrel

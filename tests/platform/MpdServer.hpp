@@ -43,6 +43,8 @@ public:
     // Starts the server again on the same socket and database after stop().
     void start();
     void stop();
+    // A frozen server (SIGSTOP) still accepts connections and answers nothing.
+    void freeze(bool frozen);
 
 private:
     MpdServerOptions options;
