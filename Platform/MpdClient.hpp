@@ -60,15 +60,15 @@ enum class MpdPlayState { stopped, playing, paused };
 struct MpdStatus {
     MpdPlayState state = MpdPlayState::stopped;
     double elapsedSeconds = 0;
-    double durationSeconds = 0;     // whole seconds as MPD's status gives them; 0 when unknown
-    std::optional<unsigned> songId; // the current song's id in the queue, none when there is none
+    double durationSeconds = 0;       // whole seconds as MPD's status gives them; 0 when unknown
+    std::optional<unsigned> songId{}; // the current song's id in the queue, none when there is none
 };
 
 struct MpdSong {
-    std::string uri; // the song's URI in MPD's database, or the URL it was played from
-    std::string title;
+    std::string uri{}; // the song's URI in MPD's database, or the URL it was played from
+    std::string title{};
     std::vector<std::string> artists{}; // every Artist tag, in order
-    std::string album;
+    std::string album{};
     double durationSeconds = 0; // 0 when unknown (a stream)
     unsigned id = 0;            // its id in the queue
 };
@@ -95,7 +95,9 @@ public:
     MpdResult<std::optional<std::string>> sticker(std::string_view uri, std::string_view name);
     MpdDone setSticker(std::string_view uri, std::string_view name, std::string_view value);
     MpdDone deleteSticker(std::string_view uri, std::string_view name);
-    // False, with the server's reason in the message, when the server has no sticker database.
+    // False, with the server's reason in the message, when the server has no sticker database. A
+    // server that keeps stickers from this client (a password without the admin permission) answers
+    // refused.
     MpdResult<bool> hasStickerDatabase();
 
 private:

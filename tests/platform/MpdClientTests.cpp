@@ -117,6 +117,18 @@ TEST_F(MpdClientAgainstMpd, AServerWithoutStickerFileIsReadOnlyWithItsReason) {
     EXPECT_TRUE(client.ping().ok()) << "the refusal leaves the connection usable";
 }
 
+TEST_F(MpdClientAgainstMpd, SendsThePasswordThatGrantsStickersAndKeepsItOutOfMessages) {
+    MpdServer server({.password = "s3cret"});
+    auto address = server.address();
+    EXPECT_TRUE(MpdClient(address).hasStickerDatabase().value);
+    address.password.clear();
+    EXPECT_EQ(MpdClient(address).hasStickerDatabase().error, MpdError::refused);
+    address.password = "wr0ng";
+    const auto refused = MpdClient(address).ping();
+    EXPECT_EQ(refused.error, MpdError::refused);
+    EXPECT_EQ(refused.message.find("wr0ng"), std::string::npos) << refused.message;
+}
+
 TEST_F(MpdClientAgainstMpd, AGoneServerIsUnreachableAndFoundAgainWhenItReturns) {
     MpdServer server;
     MpdClient client(server.address());
@@ -132,8 +144,8 @@ TEST_F(MpdClientAgainstMpd, AGoneServerIsUnreachableAndFoundAgainWhenItReturns) 
     server.start();
     EXPECT_EQ(MpdClient({.host = "@kavrel-no-such-mpd"}).ping().error, MpdError::unreachable);
 
-    MpdClient impatient(server.address(), 200ms);
-    EXPECT_TRUE(impatient.ping().ok());
+    MpdClient impatient(server.address(), 1s);
+    EXPECT_TRUE(impatient.ping().ok()) << "before the freeze";
     server.freeze(true);
     EXPECT_EQ(impatient.ping().error, MpdError::timeout);
     server.freeze(false);

@@ -34,8 +34,9 @@ std::string shell(const std::string& command, bool mustSucceed = true) {
     return output.ends_with('\n') ? output.substr(0, output.size() - 1) : output;
 }
 
-std::string mpcAt(const std::filesystem::path& socket, const std::string& arguments) {
-    return "mpc --host=" + shellQuoted(socket) + " " + arguments;
+std::string mpcAt(const MpdAddress& address, const std::string& arguments) {
+    const auto password = address.password.empty() ? "" : address.password + "@";
+    return "mpc --host=" + shellQuoted(password + address.host) + " " + arguments;
 }
 
 } // namespace
@@ -62,13 +63,17 @@ MpdServer::MpdServer(MpdServerOptions options) : options(std::move(options)) {
                   << "\nlog_file " << root / "log"
                   << "\nbind_to_address " << socket() << "\nauto_update \"no\"\n"
                   << "audio_output {\n type \"null\"\n name \"null\"\n sync \"yes\"\n}\n";
+    if (!this->options.password.empty()) {
+        configuration << "password \"" << this->options.password << "@read,add,control,admin\"\n"
+                      << "default_permissions \"read\"\n";
+    }
     if (this->options.stickers) {
         configuration << "sticker_file " << root / "sticker.sql"
                       << "\n";
     }
     configuration.close();
     start();
-    shell(mpcAt(socket(), "--wait update"));
+    shell(mpcAt(address(), "--wait update"));
 }
 
 MpdServer::~MpdServer() {
@@ -112,12 +117,12 @@ void MpdServer::freeze(bool frozen) {
 }
 
 void MpdServer::play() {
-    shell(mpcAt(socket(), "-q repeat on") + " && " + mpcAt(socket(), "-q add " + shellQuoted(options.file)) +
-          " && " + mpcAt(socket(), "-q play"));
+    shell(mpcAt(address(), "-q repeat on") + " && " +
+          mpcAt(address(), "-q add " + shellQuoted(options.file)) + " && " + mpcAt(address(), "-q play"));
 }
 
 std::string MpdServer::mpc(const std::string& arguments) const {
-    return shell(mpcAt(socket(), arguments), false);
+    return shell(mpcAt(address(), arguments), false);
 }
 
 } // namespace kavrel

@@ -15,6 +15,8 @@ struct MpdServerOptions {
     std::string artist = "Sine Ensemble";
     std::string album = "Waveforms";
     bool stickers = true; // false: no sticker_file, every sticker command is refused
+    // Not empty: clients without it may only read, so stickers need it.
+    std::string password = "";
 };
 
 // A private MPD for tests (packages mpd mpc sox flac): its configuration, music directory, database
@@ -31,7 +33,8 @@ public:
     MpdServer(const MpdServer&) = delete;
     MpdServer& operator=(const MpdServer&) = delete;
 
-    MpdAddress address() const { return {.host = socket().string()}; }
+    // With the password, when there is one.
+    MpdAddress address() const { return {.host = socket().string(), .password = options.password}; }
     std::filesystem::path socket() const { return directory.path() / "socket"; }
 
     // Queues the file and plays it, repeating, and waits until it plays.
