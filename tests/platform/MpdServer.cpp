@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -89,6 +90,7 @@ void MpdServer::start() {
         const int output = ::open(console.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
         ::dup2(output, STDOUT_FILENO);
         ::dup2(output, STDERR_FILENO);
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM); // no server outlives a test that crashed
         ::execlp("mpd", "mpd", "--no-daemon", configuration.c_str(), nullptr);
         ::_exit(127);
     }
