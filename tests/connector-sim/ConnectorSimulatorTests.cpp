@@ -1,7 +1,4 @@
-#include "CompanionCore/ipc/IPCError.hpp"
-#include "CompanionCore/ipc/JSONLDecoder.hpp"
 #include "tools/connector-sim/ConnectorSimulator.hpp"
-#include "tools/connector-sim/FrameFaults.hpp"
 
 #include <gtest/gtest.h>
 
@@ -193,15 +190,6 @@ TEST(SimulatorOptionsTest, UnknownKeysAndWrongTypesAreRefused) {
     EXPECT_TRUE(options.ignoreSigterm);
     EXPECT_EQ(options.burstStatus, 3u);
     EXPECT_EQ(options.favouriteWriteOnSnapshot, false);
-}
-
-TEST(FrameFaultsTest, TheLargestFrameIsAcceptedAndOneByteMoreIsRefused) {
-    JSONLDecoder decoder;
-    const auto largest = FrameFaults::paddedStatusLine(frameLimit - 1, "A");
-    EXPECT_EQ(largest.size(), frameLimit);
-    EXPECT_EQ(decoder.append(largest).size(), 1u);
-    JSONLDecoder strict;
-    EXPECT_THROW(strict.append(FrameFaults::paddedStatusLine(frameLimit, "B")), IPCException);
 }
 
 } // namespace
