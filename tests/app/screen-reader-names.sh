@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# What a screen reader hears of the settings window: the real application on a virtual display, read
+# through AT-SPI in a private session bus, as Orca would read it.
+#
+#   tests/app/screen-reader-names.sh build/default/bin/kavrel-companion
+#   needs: xvfb xauth dbus gnome-keyring at-spi2-core python3-pyatspi
+set -euo pipefail
+binary=$(realpath "$1")
+for tool in xvfb-run dbus-run-session gnome-keyring-daemon /usr/libexec/at-spi-bus-launcher; do
+    command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+/usr/bin/python3 -c 'import pyatspi' 2>/dev/null || { echo "skipped: python3-pyatspi is not installed"; exit 77; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export HOME="$work" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" KAVREL_BIN="$binary"
+
+cat > "$work/read.py" <<'PY'
+import sys, time
+import pyatspi
+
+def walk(node, groups, found):
+    for child in node:
+        if child is None:
+            continue
+        inner = groups + [child.name] if child.getRole() == pyatspi.ROLE_PANEL and child.name else groups
+        found.append((child.getRoleName(), child.name, inner[-1] if inner else ""))
+        walk(child, inner, found)
+
+found = []
+for _ in range(200):   # the window appears once the application has started
+    apps = [app for app in pyatspi.Registry.getDesktop(0) if app and app.name == "Kavrel Companion"]
+    found = []
+    for app in apps:
+        walk(app, [], found)
+    if any(name == "Start at login" for _, name, _ in found):
+        break
+    time.sleep(0.1)
+
+expected = [
+    ("text", "Kavrel HTTPS origin", "Connection"),
+    ("text", "Roon host:port", "Connection"),
+    ("push button", "Save & connect", "Connection"),
+    ("text", "One-use pairing code", "Pair with Kavrel"),
+    ("push button", "Replace pairing…", "Pair with Kavrel"),
+    ("check box", "Start at login", "On this computer"),
+]
+missing = [row for row in expected if row not in found]
+for row in missing:
+    print("not heard:", row)
+if missing:
+    print("heard:", *found, sep="\n  ")
+sys.exit(1 if missing else 0)
+PY
+
+cat > "$work/inside.sh" <<'INSIDE'
+set -eu
+# An unlocked keyring, so that no unlock prompt holds the application up.
+eval "$(printf pw | gnome-keyring-daemon --unlock --components=secrets)" >/dev/null
+/usr/libexec/at-spi-bus-launcher --launch-immediately & launcher=$!
+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$KAVREL_BIN" >/dev/null 2>&1 & app=$!
+status=0
+/usr/bin/python3 "$HOME/read.py" || status=$?
+kill -TERM $app; wait $app || true
+kill $launcher
+exit $status
+INSIDE
+xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- sh "$work/inside.sh" 2>/dev/null
