@@ -19,6 +19,8 @@ packages=(
     dbus dbus-daemon gnome-keyring libsecret-tools
     # a real MPRIS player for the music-source test: mpv with its MPRIS plugin, and a tagged tone to play
     mpv mpv-mpris sox flac
+    # a real window: bench/startup.sh and the screen-reader check run the application on a virtual display
+    xvfb xauth xdotool at-spi2-core python3-pyatspi
 )
 
 if [ "$(id -u)" -ne 0 ]; then
