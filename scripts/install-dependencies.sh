@@ -19,8 +19,9 @@ packages=(
     dbus dbus-daemon gnome-keyring libsecret-tools
     # a real MPRIS player for the music-source test: mpv with its MPRIS plugin, and a tagged tone to play
     mpv mpv-mpris sox flac
-    # a real window: bench/startup.sh and the screen-reader check run the application on a virtual display
-    xvfb xauth xdotool at-spi2-core python3-pyatspi
+    # a real window: bench/startup.sh (with a tray host) and the screen-reader check run the application
+    # on a virtual display
+    xvfb xauth xdotool trayer at-spi2-core python3-pyatspi
 )
 
 if [ "$(id -u)" -ne 0 ]; then

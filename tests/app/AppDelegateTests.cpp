@@ -25,12 +25,6 @@ namespace {
 
 class AppDelegateTest : public ::testing::Test {
 protected:
-    std::string preferencesFile() const {
-        std::stringstream stored;
-        stored << std::ifstream(scratch.path() / "config" / "KavrelCompanion" / "preferences.json").rdbuf();
-        return stored.str();
-    }
-
     ScratchDirectory scratch;
     EnvironmentOverride home{"HOME", scratch.path().string()};
     EnvironmentOverride data{"XDG_DATA_HOME", (scratch.path() / "data").string()};
@@ -60,7 +54,9 @@ TEST_F(AppDelegateTest, StartsWithItsMenuTheStatusLineAndTheFirstRunWindow) {
 
     ASSERT_NE(delegate.settings(), nullptr);
     EXPECT_TRUE(delegate.settings()->window()->isVisible());
-    EXPECT_NE(preferencesFile().find("\"openedSettings\":true"), std::string::npos);
+    std::stringstream stored;
+    stored << std::ifstream(scratch.path() / "config" / "KavrelCompanion" / "preferences.json").rdbuf();
+    EXPECT_NE(stored.str().find("\"openedSettings\":true"), std::string::npos);
 
     // The about box shows the version, and "Unknown" for a build without a number.
     QString about;

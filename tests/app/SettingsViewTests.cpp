@@ -46,10 +46,11 @@ protected:
         if (!model) {
             makeModel();
         }
+        const auto quit = [this] {
+            ++quits;
+        };
         window = std::make_unique<SettingsWindow>(*model,
-                                                  SettingsWindow::Desktop{loginItem, workspace, tray, [this] {
-                                                                              ++quits;
-                                                                          }});
+                                                  SettingsWindow::Desktop{loginItem, workspace, tray, quit});
         window->show();
         QCoreApplication::processEvents();
     }
@@ -102,9 +103,7 @@ protected:
     RecordingWorkspace workspace;
     SwitchableLoginItem loginItem;
     bool trayShown = true;
-    TrayPresence tray{loop, [this] {
-                          return trayShown;
-                      }};
+    TrayPresence tray = TrayPresence(loop, [this] { return trayShown; });
     int quits = 0;
     std::unique_ptr<SettingsWindow> window;
 };
@@ -205,21 +204,16 @@ TEST_F(SettingsViewTest, FieldsEditTheModelAndOpenKavrelOpensOnlyAValidOrigin) {
 // Each confirmation, by mouse and by keyboard: Cancel and Escape send nothing, Enter presses the
 // focused button (Cancel at first), and only the confirming button sends.
 TEST_F(SettingsViewTest, ConfirmationsSendOnlyWhenConfirmed) {
-    struct Row {
-        const char* opener;
-        const char* dialog;
-        const char* sent;
-    };
     ready();
     answer("configure", okPayload());
     open();
-    for (const Row& row : {Row{"replacePairing", "replaceConfirmation", "pair"},
-                           Row{"resetRoon", "resetConfirmation", "resetRoon"}}) {
-        SCOPED_TRACE(row.dialog);
-        QObject* dialog = find(row.dialog);
+    for (const auto& [opener, name, sent] : {std::tuple{"replacePairing", "replaceConfirmation", "pair"},
+                                             {"resetRoon", "resetConfirmation", "resetRoon"}}) {
+        SCOPED_TRACE(name);
+        QObject* dialog = find(name);
         const auto openAndCheck = [&] {
             type("pairingField", "654321"); // a successful pairing empties the field
-            click(row.opener);
+            click(opener);
             EXPECT_TRUE(dialog->property("opened").toBool() || dialog->property("visible").toBool());
         };
         openAndCheck();
@@ -229,16 +223,16 @@ TEST_F(SettingsViewTest, ConfirmationsSendOnlyWhenConfirmed) {
         openAndCheck();
         press(Qt::Key_Return);
         EXPECT_FALSE(dialog->property("visible").toBool());
-        EXPECT_EQ(countSent(row.sent), 0);
+        EXPECT_EQ(countSent(sent), 0);
         openAndCheck();
         press(Qt::Key_Tab);
         press(Qt::Key_Return);
-        EXPECT_EQ(countSent(row.sent), 1);
-        answer(row.sent, okPayload());
+        EXPECT_EQ(countSent(sent), 1);
+        answer(sent, okPayload());
         openAndCheck();
         click("confirm", dialog);
-        EXPECT_EQ(countSent(row.sent), 2);
-        answer(row.sent, okPayload());
+        EXPECT_EQ(countSent(sent), 2);
+        answer(sent, okPayload());
     }
     EXPECT_EQ(lastSent("pair").payload, (JSONObject{{"code", "654321"}, {"replace", true}}));
 }

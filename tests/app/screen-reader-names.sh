@@ -19,38 +19,24 @@ cat > "$work/read.py" <<'PY'
 import sys, time
 import pyatspi
 
-def walk(node, groups, found):
-    for child in node:
-        if child is None:
-            continue
-        inner = groups + [child.name] if child.getRole() == pyatspi.ROLE_PANEL and child.name else groups
-        found.append((child.getRoleName(), child.name, inner[-1] if inner else ""))
-        walk(child, inner, found)
+def heard(node, group=""):   # (role, name, title of the group around it) of everything under node
+    for child in filter(None, node):
+        inner = child.name if child.getRole() == pyatspi.ROLE_PANEL and child.name else group
+        yield (child.getRoleName(), child.name, inner)
+        yield from heard(child, inner)
 
-found = []
-for _ in range(200):   # the window appears once the application has started
-    apps = [app for app in pyatspi.Registry.getDesktop(0) if app and app.name == "Kavrel Companion"]
-    found = []
-    for app in apps:
-        walk(app, [], found)
-    if any(name == "Start at login" for _, name, _ in found):
-        break
-    time.sleep(0.1)
-
-expected = [
-    ("text", "Kavrel HTTPS origin", "Connection"),
-    ("text", "Roon host:port", "Connection"),
-    ("push button", "Save & connect", "Connection"),
-    ("text", "One-use pairing code", "Pair with Kavrel"),
-    ("push button", "Replace pairing…", "Pair with Kavrel"),
-    ("check box", "Start at login", "On this computer"),
-]
-missing = [row for row in expected if row not in found]
-for row in missing:
-    print("not heard:", row)
-if missing:
-    print("heard:", *found, sep="\n  ")
-sys.exit(1 if missing else 0)
+expected = {("text", "Kavrel HTTPS origin", "Connection"), ("text", "Roon host:port", "Connection"),
+            ("push button", "Save & connect", "Connection"), ("text", "One-use pairing code", "Pair with Kavrel"),
+            ("push button", "Replace pairing…", "Pair with Kavrel"),
+            ("check box", "Start at login", "On this computer")}
+for _ in range(100):   # until the window is there
+    found = {row for app in pyatspi.Registry.getDesktop(0) if app and app.name == "Kavrel Companion"
+             for row in heard(app)}
+    if expected <= found:
+        sys.exit(0)
+    time.sleep(0.2)
+print("not heard:", *sorted(expected - found), "heard:", *sorted(found), sep="\n  ")
+sys.exit(1)
 PY
 
 cat > "$work/inside.sh" <<'INSIDE'
