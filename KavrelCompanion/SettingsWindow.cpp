@@ -69,17 +69,17 @@ void SettingsWindow::show(const QString& activationToken) {
         }
         placed = true;
     }
+    // Qt's Wayland client hands this variable to the compositor when it maps or activates a window. A
+    // token is good for one activation, so it must not reach the programs started later.
+    if (!activationToken.isEmpty()) {
+        qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
+    }
     root->show();
     root->raise();
-    if (activationToken.isEmpty()) {
-        root->requestActivate();
-        return;
-    }
-    // Qt's Wayland client reads the token from this variable when it asks the compositor to activate a
-    // window. A token is good for one activation, so it must not reach the programs started later.
-    qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
     root->requestActivate();
-    qunsetenv("XDG_ACTIVATION_TOKEN");
+    if (!activationToken.isEmpty()) {
+        qunsetenv("XDG_ACTIVATION_TOKEN");
+    }
 }
 
 } // namespace kavrel

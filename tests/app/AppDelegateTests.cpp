@@ -54,6 +54,9 @@ TEST_F(AppDelegateTest, StartsWithItsMenuTheStatusLineAndTheFirstRunWindow) {
 
     ASSERT_NE(delegate.settings(), nullptr);
     EXPECT_TRUE(delegate.settings()->window()->isVisible());
+    // A second launch's token serves one activation and is not handed on to programs started later.
+    delegate.showSettings("wayland-token-1");
+    EXPECT_FALSE(qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"));
     std::stringstream stored;
     stored << std::ifstream(scratch.path() / "config" / "KavrelCompanion" / "preferences.json").rdbuf();
     EXPECT_NE(stored.str().find("\"openedSettings\":true"), std::string::npos);
