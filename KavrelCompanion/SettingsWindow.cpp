@@ -27,7 +27,7 @@ SettingsWindow::SettingsWindow(CompanionModel& model, Desktop desktop, QObject* 
     engine->rootContext()->setContextProperty("helper", helperAdapter.get());
     engine->rootContext()->setContextProperty("login", loginSwitch.get());
     engine->rootContext()->setContextProperty("desktop", desktopAdapter.get());
-    engine->load(QUrl("qrc:/SettingsView.qml"));
+    engine->load(QUrl("qrc:/KavrelCompanion/SettingsView.qml"));
     const auto roots = engine->rootObjects();
     root = roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(roots.first());
     if (!root) {
