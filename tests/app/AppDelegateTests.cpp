@@ -71,8 +71,8 @@ TEST_F(AppDelegateTest, StartsWithItsMenuTheStatusLineAndTheFirstRunWindow) {
         }
     });
     delegate.showAbout();
-    EXPECT_TRUE(about.contains("Kavrel Companion")) << about.toStdString();
-    EXPECT_TRUE(about.contains("0.1.0<br>Build Unknown<br>")) << about.toStdString();
+    EXPECT_TRUE(about.contains("<b>Kavrel Companion</b><br>0.1.0<br>Build Unknown<br>"))
+        << about.toStdString();
 
     // A second start while this one holds the lock ends at once, without a window.
     AppDelegate second;

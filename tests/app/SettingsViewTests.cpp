@@ -89,10 +89,7 @@ protected:
         QTest::keyClick(window->window(), key, modifiers);
         settle();
     }
-    QString focused() const {
-        const auto* item = window->window()->activeFocusItem();
-        return item ? item->objectName() : QString();
-    }
+    QString focused() const { return window->window()->activeFocusItem()->objectName(); }
     // The focused control lies wholly inside the window, not below its visible part.
     bool focusInSight() const {
         const auto* item = window->window()->activeFocusItem();
@@ -212,9 +209,10 @@ TEST_F(SettingsViewTest, ConfirmationsSendOnlyWhenConfirmed) {
         SCOPED_TRACE(name);
         QObject* dialog = find(name);
         const auto openAndCheck = [&] {
-            type("pairingField", "654321"); // a successful pairing empties the field
+            EXPECT_FALSE(dialog->property("visible").toBool()); // the last answer closed it
+            type("pairingField", "654321");                     // a successful pairing empties the field
             click(opener);
-            EXPECT_TRUE(dialog->property("opened").toBool() || dialog->property("visible").toBool());
+            EXPECT_TRUE(dialog->property("visible").toBool());
         };
         openAndCheck();
         click("cancel", dialog);
@@ -222,7 +220,6 @@ TEST_F(SettingsViewTest, ConfirmationsSendOnlyWhenConfirmed) {
         press(Qt::Key_Escape);
         openAndCheck();
         press(Qt::Key_Return);
-        EXPECT_FALSE(dialog->property("visible").toBool());
         EXPECT_EQ(countSent(sent), 0);
         openAndCheck();
         press(Qt::Key_Tab);
@@ -319,7 +316,6 @@ TEST_F(SettingsViewTest, ScreenReadersHearTheVisibleNamesWithinTheirGroups) {
         ASSERT_NE(around, nullptr) << element;
         EXPECT_EQ(around->text(QAccessible::Name), QString(group)) << element;
     }
-    QAccessible::setActive(false);
 }
 
 } // namespace
