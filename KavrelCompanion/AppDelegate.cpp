@@ -175,9 +175,7 @@ void AppDelegate::showSettings(const QString& activationToken) {
     // Built on first use: a usual start, which opens no window, never loads the view.
     if (!window) {
         window = std::make_unique<SettingsWindow>(
-            runtime->model(), SettingsWindow::Desktop{*loginItem, workspace, *trayPresence, [this] {
-                                                          quit();
-                                                      }});
+            runtime->model(), SettingsWindow::Desktop{*loginItem, workspace, *trayPresence, hooks.quit});
     }
     window->show(activationToken);
 }

@@ -63,7 +63,6 @@ public:
 
     QMenu* menu() const { return trayMenu.get(); }
     SettingsWindow* settings() const { return window.get(); }
-    TrayPresence* tray() const { return trayPresence.get(); }
 
 private:
     void buildMenu();
