@@ -208,7 +208,8 @@ TEST_F(SettingsViewTest, ConfirmationsSendOnlyWhenConfirmed) {
                                              {"resetRoon", "resetConfirmation", "resetRoon"}}) {
         SCOPED_TRACE(name);
         QObject* dialog = find(name);
-        const auto openAndCheck = [&] {
+        // clang 14 cannot capture a structured binding, so `opener` is copied in.
+        const auto openAndCheck = [&, opener = opener] {
             EXPECT_FALSE(dialog->property("visible").toBool()); // the last answer closed it
             type("pairingField", "654321");                     // a successful pairing empties the field
             click(opener);
