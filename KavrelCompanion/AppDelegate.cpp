@@ -1,11 +1,13 @@
 #include "KavrelCompanion/AppDelegate.hpp"
 
 #include "CompanionCore/model/CompanionModel.hpp"
+#include "CompanionCore/runtime/PlaceWording.hpp"
 #include "CompanionCore/storage/PrivateStorage.hpp"
 #include "CompanionCore/storage/StorageError.hpp"
 #include "KavrelCompanion/CompanionRuntime.hpp"
 #include "KavrelCompanion/ServiceLinks.hpp"
 #include "KavrelCompanion/SettingsWindow.hpp"
+#include "KavrelCompanion/TrayPresence.hpp"
 #include "Platform/SystemInfo.hpp"
 
 #include <QAction>
@@ -31,19 +33,39 @@ std::filesystem::path connectorPath() {
     return binary.parent_path() / "libexec" / "kavrel-companion" / "kavrel-roon";
 }
 
+// Names the private directory the user should look at; its usual place when even the home directory
+// cannot be found.
+QString privateDirectoryAccess() {
+    std::string text;
+    try {
+        text = PlaceWording::privateDirectoryAccess(PrivateStorage::dataHome() / PrivateStorage::folderName,
+                                                    PrivateStorage::homeDirectory());
+    } catch (const std::exception&) {
+        text = PlaceWording::privateDirectoryAccess(
+            std::filesystem::path("~/.local/share") / PrivateStorage::folderName, {});
+    }
+    return QString::fromStdString(text);
+}
+
 QString orUnknown(const std::string& text) {
     return text == SystemInfo::unknown ? QStringLiteral("Unknown") : QString::fromStdString(text);
 }
 
 } // namespace
 
-AppDelegate::AppDelegate(StorageAlert storageAlert) : storageAlert(std::move(storageAlert)) {}
+AppDelegate::AppDelegate(DesktopHooks desktop) : hooks(std::move(desktop)) {
+    if (!hooks.storageAlert) {
+        hooks.storageAlert = showStorageAlert;
+    }
+    if (!hooks.quit) {
+        hooks.quit = &QCoreApplication::quit;
+    }
+}
 
-void AppDelegate::showStorageAlert() {
+void AppDelegate::showStorageAlert(const QString& details) {
     QMessageBox alert(QMessageBox::Warning, applicationName, "Kavrel could not open its private settings.",
                       QMessageBox::Ok);
-    alert.setInformativeText(
-        "Check access to Application Support. The companion will not use an insecure state directory.");
+    alert.setInformativeText(details);
     alert.exec();
 }
 
@@ -59,7 +81,7 @@ bool AppDelegate::applicationDidFinishLaunching(int& exitCode) {
     } catch (const StorageError& error) {
         if (error.code() == StorageError::Code::alreadyRunning) {
             // The running companion brings its window forward; this one leaves without a word.
-            SingleInstanceSignal::emitShowSettings();
+            SingleInstanceSignal::emitShowSettings(SingleInstanceSignal::launchActivationToken());
             exitCode = 0;
             return false;
         }
@@ -68,12 +90,13 @@ bool AppDelegate::applicationDidFinishLaunching(int& exitCode) {
         lock.reset();
     }
     if (!lock) {
-        storageAlert();
+        hooks.storageAlert(privateDirectoryAccess());
         exitCode = 1;
         return false;
     }
 
     runtime = std::make_unique<CompanionRuntime>(connectorPath(), directory);
+    trayPresence = std::make_unique<TrayPresence>(runtime->mainLoop(), hooks.trayProbe);
     loginItem.emplace(QCoreApplication::applicationFilePath().toStdString());
 
     buildMenu();
@@ -90,7 +113,8 @@ bool AppDelegate::applicationDidFinishLaunching(int& exitCode) {
 
     messageSubscription = runtime->model().helper().message().observe(
         [this](const std::string& text) { statusLine->setText(QString::fromStdString(text)); });
-    showSettingsSignal = std::make_unique<SingleInstanceSignal>([this] { showSettings(); });
+    showSettingsSignal = std::make_unique<SingleInstanceSignal>(
+        [this](const std::string& token) { showSettings(QString::fromStdString(token)); });
 
     runtime->model().launch();
 
@@ -98,7 +122,7 @@ bool AppDelegate::applicationDidFinishLaunching(int& exitCode) {
     const auto opened = preferences.value("openedSettings");
     const bool openedBefore = opened && opened->boolean() == true;
     // Without a tray the window is the only way in, so it opens at every start.
-    if (!openedBefore || !QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (!openedBefore || !trayPresence->available()) {
         showSettings();
     }
     if (!openedBefore) {
@@ -113,13 +137,13 @@ void AppDelegate::buildMenu() {
     statusLine->setEnabled(false);
     trayMenu->addSeparator();
     trayMenu->addAction("About Kavrel Companion…", this, &AppDelegate::showAbout);
-    trayMenu->addAction("Settings…", QKeySequence("Ctrl+,"), this, &AppDelegate::showSettings);
+    trayMenu->addAction("Settings…", QKeySequence("Ctrl+,"), this, [this] { showSettings(); });
     trayMenu->addAction("Open Kavrel", this, &AppDelegate::openKavrel);
     trayMenu->addAction("Check for updates…", this, &AppDelegate::openDownloads);
     trayMenu->addAction("Reconnect", this, &AppDelegate::reconnect);
     trayMenu->addAction("Pause connector", this, &AppDelegate::pauseConnector);
     trayMenu->addSeparator();
-    trayMenu->addAction("Quit Kavrel", QKeySequence("Ctrl+Q"), qApp, &QCoreApplication::quit);
+    trayMenu->addAction("Quit Kavrel", QKeySequence("Ctrl+Q"), this, &AppDelegate::quit);
 }
 
 void AppDelegate::applicationWillTerminate() {
@@ -144,14 +168,20 @@ void AppDelegate::showAbout() {
     about.exec();
 }
 
-void AppDelegate::showSettings() {
+void AppDelegate::showSettings(const QString& activationToken) {
     if (!runtime) {
         return;
     }
+    // Built on first use: a usual start, which opens no window, never loads the view.
     if (!window) {
-        window = std::make_unique<SettingsWindow>(runtime->model(), *loginItem, workspace);
+        window = std::make_unique<SettingsWindow>(
+            runtime->model(), SettingsWindow::Desktop{*loginItem, workspace, *trayPresence, hooks.quit});
     }
-    window->show();
+    window->show(activationToken);
+}
+
+void AppDelegate::quit() {
+    hooks.quit();
 }
 
 void AppDelegate::openKavrel() {

@@ -29,6 +29,7 @@ public:
 
     CompanionModel& model() { return *companion; }
     Preferences& preferences() { return settings; }
+    MainLoop& mainLoop() { return loop; }
 
 private:
     QtMainLoop loop;

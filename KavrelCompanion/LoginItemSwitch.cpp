@@ -1,6 +1,7 @@
 #include "KavrelCompanion/LoginItemSwitch.hpp"
 
 #include "CompanionCore/runtime/LoginItem.hpp"
+#include "CompanionCore/runtime/PlaceWording.hpp"
 
 namespace kavrel {
 
@@ -12,7 +13,8 @@ void LoginItemSwitch::setEnabled(bool on) {
         item.setEnabled(on);
         noticeText.clear();
     } catch (const LoginItemError&) {
-        noticeText = "Couldn’t change the login item. Move the app to Applications and try again.";
+        noticeText = QString::fromUtf8(PlaceWording::loginItemFailed.data(),
+                                       static_cast<qsizetype>(PlaceWording::loginItemFailed.size()));
     }
     isEnabled = item.isEnabled();
     Q_EMIT changed();

@@ -4,28 +4,71 @@ import QtQuick.Layouts
 import QtQuick.Window
 
 // The companion's only window. It holds no state of its own beyond the two confirmations: every
-// control reads and writes `model` (the companion), `helper` (the connector) and `login` (start at login).
+// control reads and writes `model` (the companion), `helper` (the connector), `login` (start at login)
+// and `desktop` (the tray, and the texts that name this computer). Its size is set by SettingsWindow.
 Window {
     id: window
     title: "Kavrel Companion"
-    width: 560
-    height: 620
-    minimumWidth: 560
-    maximumWidth: 560
-    minimumHeight: 620
-    maximumHeight: 620
     flags: Qt.Dialog | Qt.WindowTitleHint | Qt.WindowCloseButtonHint | Qt.WindowMinimizeButtonHint
+
+    // Tab may move focus below the visible part of the view: bring it into sight.
+    onActiveFocusItemChanged: scroll.reveal(activeFocusItem)
 
     // Text styles: the platform's body font scaled as the familiar title-2, callout, caption and
     // caption-2 styles are.
     readonly property real bodySize: Qt.application.font.pixelSize > 0 ? Qt.application.font.pixelSize : 13
     readonly property color secondary: palette.placeholderText
 
+    // Enter presses the focused button as Space does. Controls are named for screen readers by what
+    // the eye reads ("&&" shows one "&"), explicitly: a reader started after the window would
+    // otherwise hear buttons and switches without a name.
+    component KeyButton: Button {
+        Keys.onReturnPressed: clicked()
+        Keys.onEnterPressed: clicked()
+        Accessible.name: text.replace(/&(&?)/g, "$1")
+    }
+    component NamedSwitch: Switch { Accessible.name: text }
+
+    // Escape cancels. Focus starts on Cancel, so Enter alone never confirms what cannot be undone;
+    // Tab reaches the confirming button.
+    component Confirmation: Dialog {
+        id: confirmation
+        property alias message: messageLabel.text
+        property alias confirmText: confirmButton.text
+        signal confirmed()
+        anchors.centerIn: parent
+        modal: true
+        focus: true
+        closePolicy: Popup.CloseOnEscape
+        onOpened: cancelButton.forceActiveFocus()
+        Label { id: messageLabel; width: 400; wrapMode: Text.Wrap }
+        footer: DialogButtonBox {
+            KeyButton {
+                id: cancelButton
+                objectName: "cancel"
+                text: "Cancel"
+                DialogButtonBox.buttonRole: DialogButtonBox.RejectRole
+            }
+            KeyButton {
+                id: confirmButton
+                objectName: "confirm"
+                DialogButtonBox.buttonRole: DialogButtonBox.DestructiveRole
+                onClicked: {
+                    confirmation.close()
+                    confirmation.confirmed()
+                }
+            }
+        }
+    }
+
     component Callout: Label { font.pixelSize: window.bodySize; wrapMode: Text.Wrap; Layout.fillWidth: true }
     component Caption: Label { font.pixelSize: window.bodySize - 2; wrapMode: Text.Wrap; Layout.fillWidth: true }
+    // Screen readers announce the title with every control inside the group.
     component Section: GroupBox {
         default property alias content: column.data
         Layout.fillWidth: true
+        Accessible.role: Accessible.Grouping
+        Accessible.name: title
         ColumnLayout {
             id: column
             anchors.fill: parent
@@ -41,6 +84,25 @@ Window {
         // The padding around the content counts, or the last lines end up under the window's edge.
         contentHeight: content.implicitHeight + 48
         ScrollBar.vertical.policy: ScrollBar.AlwaysOn
+
+        function reveal(item) {
+            let inside = item
+            while (inside && inside !== content) {
+                inside = inside.parent
+            }
+            if (!inside) {
+                return
+            }
+            const flick = scroll.contentItem
+            const margin = 12
+            const top = item.mapToItem(flick.contentItem, 0, 0).y - margin
+            const bottom = top + item.height + 2 * margin
+            if (top < flick.contentY) {
+                flick.contentY = Math.max(0, top)
+            } else if (bottom > flick.contentY + flick.height) {
+                flick.contentY = Math.min(flick.contentHeight - flick.height, bottom - flick.height)
+            }
+        }
 
         ColumnLayout {
             id: content
@@ -91,7 +153,7 @@ Window {
                 }
                 Caption { objectName: "paired"; visible: text !== ""; text: helper.pairedLine }
                 Callout { objectName: "cloud"; visible: text !== ""; text: helper.cloudMessage }
-                Button {
+                KeyButton {
                     objectName: "checkConnection"
                     visible: helper.termsPending
                     text: "Check connection"
@@ -102,10 +164,11 @@ Window {
                     objectName: "originField"
                     Layout.fillWidth: true
                     placeholderText: "Kavrel HTTPS origin"
+                    Accessible.name: placeholderText
                     text: model.bridgeOrigin
                     onTextEdited: model.bridgeOrigin = text
                 }
-                Switch {
+                NamedSwitch {
                     objectName: "roonSwitch"
                     text: "Connect Roon"
                     checked: model.roonEnabled
@@ -120,12 +183,14 @@ Window {
                     visible: model.roonEnabled
                     Layout.fillWidth: true
                     placeholderText: "Roon host:port (optional; blank discovers on LAN)"
+                    Accessible.name: "Roon host:port"
+                    Accessible.description: "Optional; blank discovers on LAN"
                     text: model.roonHost
                     onTextEdited: model.roonHost = text
                 }
                 RowLayout {
                     visible: model.roonEnabled
-                    Button {
+                    KeyButton {
                         objectName: "findRoon"
                         text: "Find Roon Server"
                         enabled: helper.ready && !model.roonSearching
@@ -147,43 +212,42 @@ Window {
                     color: window.secondary
                 }
                 RowLayout {
-                    Button {
+                    KeyButton {
                         objectName: "saveAndConnect"
                         text: "Save && connect" // "&&" shows one "&"; a single one marks a mnemonic
                         enabled: helper.ready && !model.busy
                         onClicked: model.connectToService()
                     }
-                    Button { objectName: "reconnect"; text: "Reconnect"; onClicked: helper.reconnect() }
-                    Button { objectName: "openKavrel"; text: "Open Kavrel"; onClicked: model.openKavrel() }
+                    KeyButton { objectName: "reconnect"; text: "Reconnect"; onClicked: helper.reconnect() }
+                    KeyButton { objectName: "openKavrel"; text: "Open Kavrel"; onClicked: model.openKavrel() }
                 }
             }
 
             Section {
                 title: "Pair with Kavrel"
-                Callout {
-                    text: "Create a companion pairing code in Kavrel Settings, enter it here, and choose Pair. Then enable your sources in Kavrel. For Roon, also approve this Mac in Roon → Settings → Extensions."
-                }
+                Callout { objectName: "pairingHelp"; text: desktop.wording.pairingHelp }
                 TextField {
                     objectName: "pairingField"
                     Layout.fillWidth: true
                     placeholderText: "One-use pairing code"
+                    Accessible.name: placeholderText
                     text: model.pairingCode
                     onTextEdited: model.pairingCode = text
                 }
                 RowLayout {
-                    Button {
+                    KeyButton {
                         objectName: "pair"
                         text: "Pair"
                         enabled: helper.ready && !model.busy && model.pairingCode !== ""
                         onClicked: model.pair(false)
                     }
-                    Button {
+                    KeyButton {
                         objectName: "replacePairing"
                         text: "Replace pairing…"
                         enabled: helper.ready && !model.busy && model.pairingCode !== ""
                         onClicked: replaceConfirmation.open()
                     }
-                    Button {
+                    KeyButton {
                         objectName: "resetRoon"
                         text: "Reset Roon…"
                         enabled: helper.ready && !model.busy
@@ -193,10 +257,11 @@ Window {
             }
 
             Section {
-                title: "Apple Music · beta"
-                Switch {
+                objectName: "musicGroup"
+                title: desktop.wording.musicGroup
+                NamedSwitch {
                     objectName: "musicSwitch"
-                    text: "Share what’s playing on this Mac"
+                    text: desktop.wording.musicSwitch
                     checked: model.appleMusicEnabled
                     enabled: !model.busy
                     onToggled: {
@@ -204,33 +269,32 @@ Window {
                         checked = Qt.binding(() => model.appleMusicEnabled)
                     }
                 }
-                Callout {
-                    text: "Shows playback from the Music app in Kavrel. Supported library songs and captured Apple Music streams can be favorited there. Choose Apple Music, Last.fm, or Both as the heart destination in Kavrel Settings. Optional Last.fm scrobbling is configured in Kavrel Settings."
-                    color: window.secondary
-                }
+                Callout { objectName: "musicExplanation"; text: desktop.wording.musicExplanation; color: window.secondary }
                 Callout { objectName: "musicState"; visible: model.appleMusicEnabled; text: model.musicState }
-                Button {
+                KeyButton {
                     objectName: "allowMusic"
                     visible: model.appleMusicEnabled
                     text: "Allow Music access…"
                     onClicked: model.allowMusic()
                 }
-                Button {
+                KeyButton {
                     objectName: "copyDiagnostics"
                     visible: model.appleMusicEnabled
                     text: "Copy Music diagnostics"
                     onClicked: model.copyMusicDiagnostics()
                 }
                 Caption {
+                    objectName: "musicPairingHint"
                     visible: model.appleMusicEnabled
-                    text: "Pair this companion, allow Automation access, and enable Apple Music in Kavrel Settings."
+                    text: desktop.wording.musicPairingHint
                     color: window.secondary
                 }
             }
 
             Section {
-                title: "On this Mac"
-                Switch {
+                objectName: "computerGroup"
+                title: desktop.wording.computerGroup
+                NamedSwitch {
                     objectName: "loginSwitch"
                     text: "Start at login"
                     checked: login.enabled
@@ -239,69 +303,42 @@ Window {
                         checked = Qt.binding(() => login.enabled)
                     }
                 }
-                Caption {
-                    text: "Off by default. Closing this window keeps the companion in your menu bar. Choose Quit Kavrel to stop it."
-                    color: window.secondary
-                }
+                Caption { objectName: "closing"; text: desktop.closingText; color: window.secondary }
                 Caption { objectName: "loginNotice"; visible: text !== ""; text: login.notice }
+                // Without a tray nothing else can end the companion once this window is closed.
+                KeyButton {
+                    objectName: "quitKavrel"
+                    visible: !desktop.trayAvailable
+                    text: "Quit Kavrel"
+                    onClicked: desktop.quit()
+                }
             }
 
             Callout { objectName: "notice"; visible: text !== ""; text: model.notice }
             Label {
-                text: "Beta · macOS 14 or later"
+                objectName: "platformLine"
+                text: desktop.wording.platformLine
                 font.pixelSize: window.bodySize - 3
                 color: window.secondary
             }
         }
     }
 
-    Dialog {
+    Confirmation {
         id: replaceConfirmation
         objectName: "replaceConfirmation"
-        anchors.centerIn: parent
-        modal: true
         title: "Replace this companion’s cloud pairing?"
-        Label {
-            width: 400
-            wrapMode: Text.Wrap
-            text: "The old pairing stays in place unless the new code succeeds. Enable sources for the new account afterward."
-        }
-        footer: DialogButtonBox {
-            Button { text: "Cancel"; DialogButtonBox.buttonRole: DialogButtonBox.RejectRole }
-            Button {
-                objectName: "confirmReplace"
-                text: "Replace pairing"
-                DialogButtonBox.buttonRole: DialogButtonBox.DestructiveRole
-                onClicked: {
-                    replaceConfirmation.close()
-                    model.pair(true)
-                }
-            }
-        }
+        message: "The old pairing stays in place unless the new code succeeds. Enable sources for the new account afterward."
+        confirmText: "Replace pairing"
+        onConfirmed: model.pair(true)
     }
 
-    Dialog {
+    Confirmation {
         id: resetConfirmation
         objectName: "resetConfirmation"
-        anchors.centerIn: parent
-        modal: true
         title: "Reset Roon authorization?"
-        Label {
-            width: 400
-            wrapMode: Text.Wrap
-            text: "Approve the extension again in Roon afterward. Your cloud pairing is preserved."
-        }
-        footer: DialogButtonBox {
-            Button { text: "Cancel"; DialogButtonBox.buttonRole: DialogButtonBox.RejectRole }
-            Button {
-                objectName: "confirmReset"
-                text: "Reset"
-                DialogButtonBox.buttonRole: DialogButtonBox.DestructiveRole
-                onClicked: {
-                    resetConfirmation.close()
-                    model.resetRoon()
-                }
-            }
-        }
+        message: "Approve the extension again in Roon afterward. Your cloud pairing is preserved."
+        confirmText: "Reset"
+        onConfirmed: model.resetRoon()
     }
 }

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <cstdlib>
+
 namespace kavrel {
 
 namespace {
@@ -14,23 +16,37 @@ class ShowSettingsReceiver : public QObject {
     Q_OBJECT
 
 public:
-    explicit ShowSettingsReceiver(std::function<void()> callback) : callback(std::move(callback)) {}
+    explicit ShowSettingsReceiver(SingleInstanceSignal::Listener callback) : callback(std::move(callback)) {}
 
 public Q_SLOTS:
-    void showSettings() { callback(); }
+    // Taking the whole message lets one slot hear the signal with and without its token.
+    void showSettings(const QDBusMessage& message) {
+        const auto arguments = message.arguments();
+        callback(arguments.isEmpty() ? std::string() : arguments.first().toString().toStdString());
+    }
 
 private:
-    std::function<void()> callback;
+    SingleInstanceSignal::Listener callback;
 };
 
 } // namespace
 
-bool SingleInstanceSignal::emitShowSettings() {
+std::string SingleInstanceSignal::launchActivationToken() {
+    for (const char* name : {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"}) {
+        if (const char* token = std::getenv(name); token && *token) {
+            return token;
+        }
+    }
+    return {};
+}
+
+bool SingleInstanceSignal::emitShowSettings(const std::string& activationToken) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         return false;
     }
-    const QDBusMessage signal = QDBusMessage::createSignal(objectPath, interfaceName, memberName);
+    QDBusMessage signal = QDBusMessage::createSignal(objectPath, interfaceName, memberName);
+    signal << QString::fromStdString(activationToken);
     if (!bus.send(signal)) {
         return false;
     }
@@ -41,16 +57,16 @@ bool SingleInstanceSignal::emitShowSettings() {
     return bus.call(roundTrip, QDBus::Block, 5000).type() == QDBusMessage::ReplyMessage;
 }
 
-SingleInstanceSignal::SingleInstanceSignal(std::function<void()> onShowSettings)
+SingleInstanceSignal::SingleInstanceSignal(Listener onShowSettings)
     : receiver(std::make_unique<ShowSettingsReceiver>(std::move(onShowSettings))) {
     subscribed = QDBusConnection::sessionBus().connect(QString(), objectPath, interfaceName, memberName,
-                                                       receiver.get(), SLOT(showSettings()));
+                                                       receiver.get(), SLOT(showSettings(QDBusMessage)));
 }
 
 SingleInstanceSignal::~SingleInstanceSignal() {
     if (subscribed) {
         QDBusConnection::sessionBus().disconnect(QString(), objectPath, interfaceName, memberName,
-                                                 receiver.get(), SLOT(showSettings()));
+                                                 receiver.get(), SLOT(showSettings(QDBusMessage)));
     }
 }
 

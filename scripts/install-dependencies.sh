@@ -21,6 +21,9 @@ packages=(
     mpv mpv-mpris sox flac
     # MPD: its client library to build, the server and mpc for the tests against a real one
     mpd mpc libmpdclient-dev
+    # a real window: bench/startup.sh (with a tray host) and the screen-reader check run the application
+    # on a virtual display
+    xvfb xauth xdotool trayer at-spi2-core python3-pyatspi
 )
 
 if [ "$(id -u)" -ne 0 ]; then

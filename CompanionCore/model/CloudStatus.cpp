@@ -1,5 +1,7 @@
 #include "CompanionCore/model/CloudStatus.hpp"
 
+#include "CompanionCore/runtime/PlaceWording.hpp"
+
 #include <cmath>
 #include <cstdint>
 
@@ -42,7 +44,7 @@ std::string CloudStatus::message(const JSONObject* cloud) {
         return "Cloud uploads paused. Open Kavrel to accept updated terms, then check the connection.";
     }
     if (*code == "connection_unavailable") {
-        return "Waiting for a cloud connection. Pending plays remain on this Mac.";
+        return std::string(PlaceWording::cloudWaiting);
     }
     return {};
 }
@@ -62,7 +64,7 @@ std::string ScrobblingStatus::message(const JSONObject* scrobbling) {
         } else if (code->starts_with("storage_")) {
             text = "Scrobbling paused: local storage could not be saved. Restart the companion to retry.";
         } else {
-            text = "Scrobbling is waiting for a connection. Pending plays remain on this Mac.";
+            text = PlaceWording::scrobblingWaiting;
         }
     } else {
         const auto enabled = scrobbling->find("enabled");

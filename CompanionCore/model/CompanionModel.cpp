@@ -6,6 +6,7 @@
 #include "CompanionCore/model/Preferences.hpp"
 #include "CompanionCore/model/UnicodeWhitespace.hpp"
 #include "CompanionCore/music/NativeMusicController.hpp"
+#include "CompanionCore/runtime/PlaceWording.hpp"
 #include "CompanionCore/runtime/UUID.hpp"
 
 #include <utility>
@@ -24,7 +25,7 @@ constexpr std::string_view roonResetText = "Approve this extension again in Roon
 constexpr std::string_view roonResetFailedText =
     "Couldn’t reset Roon authorization. Pause the connector and try again.";
 constexpr std::string_view waitingForMusicText = "Waiting for Music";
-constexpr std::string_view sharingOffText = "Apple Music sharing off";
+constexpr std::string_view sharingOffText = PlaceWording::musicSharingOff;
 constexpr std::string_view automationText =
     "Allow Music in System Settings → Privacy & Security → Automation.";
 constexpr std::string_view permissionGrantedText = "Music permission granted.";

@@ -1,23 +1,23 @@
 #include "CompanionCore/model/RoonDiscoveryState.hpp"
 
+#include "CompanionCore/runtime/PlaceWording.hpp"
+
 namespace kavrel {
 
 std::string_view message(RoonDiscoveryState state) {
     switch (state) {
     case RoonDiscoveryState::idle:
-        return "Find a Roon Server on this Mac’s local network. Cloud pairing is not required to search.";
+        return PlaceWording::discoveryIdle;
     case RoonDiscoveryState::searching:
         return "Searching your local network for a Roon Server…";
     case RoonDiscoveryState::found:
-        return "Roon Server found. Discovery does not authorize the extension. Pair with Kavrel below before "
-               "this Mac’s extension appears in Roon.";
+        return PlaceWording::discoveryFound;
     case RoonDiscoveryState::notFound:
         return "No Roon Server found. Check that it is running on the same network, then try Find Roon "
                "Server "
                "again. You can also enter its host:port above.";
     case RoonDiscoveryState::networkDenied:
-        return "Allow Kavrel in System Settings → Privacy & Security → Local Network, then try Find Roon "
-               "Server again.";
+        return PlaceWording::discoveryNetworkDenied;
     case RoonDiscoveryState::unavailable:
         break;
     }

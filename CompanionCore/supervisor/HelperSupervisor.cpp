@@ -2,6 +2,7 @@
 
 #include "CompanionCore/ipc/IPCError.hpp"
 #include "CompanionCore/ipc/JSONError.hpp"
+#include "CompanionCore/runtime/PlaceWording.hpp"
 #include "CompanionCore/runtime/ThreadSerialQueue.hpp"
 #include "CompanionCore/runtime/UUID.hpp"
 #include "CompanionCore/storage/PrivateStorage.hpp"
@@ -30,8 +31,7 @@ namespace {
 constexpr const char* startingText = "Starting companion…";
 constexpr const char* connectingText = "Connecting companion…";
 constexpr const char* readyText = "Local helper ready";
-constexpr const char* keychainText =
-    "Keychain or private storage is unavailable. Unlock your Mac and reconnect.";
+constexpr std::string_view keychainText = PlaceWording::keyringUnavailable;
 constexpr const char* bundleText = "The bundled connector could not start. Reinstall this companion build.";
 constexpr const char* protocolErrorText = "Connector protocol error. Reconnecting…";
 constexpr const char* unresponsiveText = "Connector did not respond. Reconnecting…";
@@ -145,7 +145,7 @@ void HelperSupervisor::launch() {
                                    }
                                });
     } catch (const StorageError&) {
-        messageLine.set(keychainText);
+        messageLine.set(std::string(keychainText));
         return;
     } catch (...) {
         messageLine.set(bundleText);

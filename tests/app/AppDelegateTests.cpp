@@ -5,12 +5,16 @@
 #include "KavrelCompanion/SettingsWindow.hpp"
 #include "platform/EnvironmentOverride.hpp"
 #include "platform/ScratchDirectory.hpp"
+#include "support/ExpectedTexts.hpp"
 
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
+#include <QMessageBox>
 #include <QQuickWindow>
+#include <QTimer>
 
 #include <filesystem>
 #include <fstream>
@@ -22,13 +26,14 @@ namespace {
 class AppDelegateTest : public ::testing::Test {
 protected:
     ScratchDirectory scratch;
+    EnvironmentOverride home{"HOME", scratch.path().string()};
     EnvironmentOverride data{"XDG_DATA_HOME", (scratch.path() / "data").string()};
     EnvironmentOverride config{"XDG_CONFIG_HOME", (scratch.path() / "config").string()};
     EnvironmentOverride bus{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (scratch.path() / "no-bus").string()};
 };
 
 TEST_F(AppDelegateTest, StartsWithItsMenuTheStatusLineAndTheFirstRunWindow) {
-    AppDelegate delegate;
+    AppDelegate delegate({.storageAlert = {}, .trayProbe = [] { return true; }, .quit = {}});
     int exitCode = -1;
     ASSERT_TRUE(delegate.applicationDidFinishLaunching(exitCode));
 
@@ -40,19 +45,34 @@ TEST_F(AppDelegateTest, StartsWithItsMenuTheStatusLineAndTheFirstRunWindow) {
     }
     EXPECT_EQ(titles.mid(1),
               (QStringList{"—", "About Kavrel Companion…", "Settings…", "Open Kavrel", "Check for updates…",
-                           "Reconnect", "Pause connector", "—", "Quit Kavrel"}));
-    // No keychain without a session bus: the status line shows what the supervisor says about it.
-    EXPECT_EQ(actions[0]->text(),
-              "Keychain or private storage is unavailable. Unlock your Mac and reconnect.");
+                           "Reconnect", "Pause connector", "—", expected::quit}));
+    // No keyring without a session bus: the status line shows what the supervisor says about it.
+    EXPECT_EQ(actions[0]->text(), expected::keyringUnavailable);
     EXPECT_FALSE(actions[0]->isEnabled());
     EXPECT_EQ(actions[3]->shortcut(), QKeySequence("Ctrl+,"));
     EXPECT_EQ(actions[9]->shortcut(), QKeySequence("Ctrl+Q"));
 
     ASSERT_NE(delegate.settings(), nullptr);
     EXPECT_TRUE(delegate.settings()->window()->isVisible());
+    // A second launch's token serves one activation and is not handed on to programs started later.
+    delegate.showSettings("wayland-token-1");
+    EXPECT_FALSE(qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"));
     std::stringstream stored;
     stored << std::ifstream(scratch.path() / "config" / "KavrelCompanion" / "preferences.json").rdbuf();
     EXPECT_NE(stored.str().find("\"openedSettings\":true"), std::string::npos);
+
+    // The about box shows the version, and "Unknown" for a build without a number.
+    QString about;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        about = box ? box->text() : QString();
+        if (box) {
+            box->accept();
+        }
+    });
+    delegate.showAbout();
+    EXPECT_TRUE(about.contains("<b>Kavrel Companion</b><br>0.1.0<br>Build Unknown<br>"))
+        << about.toStdString();
 
     // A second start while this one holds the lock ends at once, without a window.
     AppDelegate second;
@@ -64,16 +84,44 @@ TEST_F(AppDelegateTest, StartsWithItsMenuTheStatusLineAndTheFirstRunWindow) {
     delegate.applicationWillTerminate();
 }
 
+// Without a tray the window is the only way in and out: it opens at every start and quits as the
+// menu does.
+TEST_F(AppDelegateTest, WithoutATrayEveryStartOpensTheWindowWithItsQuitButton) {
+    for (int start = 0; start < 2; ++start) {
+        int quits = 0;
+        AppDelegate delegate({.storageAlert = {},
+                              .trayProbe = [] { return false; },
+                              .quit =
+                                  [&] {
+                                      ++quits;
+                                  }});
+        int exitCode = -1;
+        ASSERT_TRUE(delegate.applicationDidFinishLaunching(exitCode));
+        ASSERT_NE(delegate.settings(), nullptr) << "start " << start;
+        QQuickWindow* window = delegate.settings()->window();
+        EXPECT_TRUE(window->isVisible());
+        auto* quitButton = window->findChild<QObject*>("quitKavrel");
+        ASSERT_NE(quitButton, nullptr);
+        EXPECT_TRUE(quitButton->property("visible").toBool());
+
+        QMetaObject::invokeMethod(quitButton, "clicked");
+        delegate.menu()->actions().back()->trigger();
+        EXPECT_EQ(quits, 2);
+        delegate.applicationWillTerminate();
+    }
+}
+
 TEST_F(AppDelegateTest, AnUntrustedPrivateDirectoryEndsInTheAlertWithNothingChanged) {
     const auto directory = scratch.path() / "data" / "KavrelCompanion";
     std::filesystem::create_directories(directory);
     std::filesystem::permissions(directory, std::filesystem::perms(0755));
-    int alerts = 0;
-    AppDelegate delegate([&] { ++alerts; });
+    QStringList alerts;
+    AppDelegate delegate(
+        {.storageAlert = [&](const QString& details) { alerts << details; }, .trayProbe = {}, .quit = {}});
     int exitCode = -1;
     EXPECT_FALSE(delegate.applicationDidFinishLaunching(exitCode));
     EXPECT_EQ(exitCode, 1);
-    EXPECT_EQ(alerts, 1);
+    EXPECT_EQ(alerts, QStringList{expected::privateDirectoryAccessHome});
     EXPECT_EQ(delegate.menu(), nullptr);
     EXPECT_EQ(std::filesystem::status(directory).permissions(), std::filesystem::perms(0755));
     EXPECT_TRUE(std::filesystem::is_empty(directory)); // no lock file, no connector state

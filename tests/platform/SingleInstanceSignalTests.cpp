@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -15,37 +13,32 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <memory>
+#include <vector>
 
 namespace kavrel {
 namespace {
 
 using namespace std::chrono_literals;
 
-// Set for the copy of this binary that plays the second instance.
+// Set for the copy of this binary that plays the second instance; "no-bus" when it is given none.
 constexpr const char* emitterMarker = "KAVREL_EMIT_SHOW_SETTINGS";
-// Set, with it, when that copy is given no reachable bus.
-constexpr const char* noBusMarker = "KAVREL_EXPECT_NO_SESSION_BUS";
 
 class QtApplicationTest : public ::testing::Test {
 protected:
     // Runs the event loop until the condition holds; the limit only keeps a broken test from hanging.
-    bool processEventsUntil(const std::function<bool()>& condition) {
+    static bool processEventsUntil(const std::function<bool()>& condition) {
         const QDeadlineTimer limit(30s);
-        while (!condition()) {
-            if (limit.hasExpired()) {
-                return false;
-            }
+        while (!condition() && !limit.hasExpired()) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
         }
-        return true;
+        return condition();
     }
 
     // Runs a program to its end and answers its exit code.
-    int run(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment) {
+    static int run(const QString& program, const QStringList& arguments,
+                   const QProcessEnvironment& environment) {
         QProcess process;
         process.setProcessEnvironment(environment);
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
         process.start(program, arguments);
         EXPECT_TRUE(process.waitForFinished(30000)) << program.toStdString();
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
@@ -61,60 +54,62 @@ using SingleInstanceSignalInside = QtApplicationTest;
 using SingleInstanceSignalEmitter = QtApplicationTest;
 
 TEST_F(SingleInstanceSignalEmitter, SendsOnceAndExitsAtOnce) {
-    if (std::getenv(emitterMarker) == nullptr) {
+    const char* marker = std::getenv(emitterMarker);
+    if (marker == nullptr) {
         GTEST_SKIP() << "plays the second instance for SingleInstanceSignalInside";
     }
-    const bool busExpected = std::getenv(noBusMarker) == nullptr;
-    EXPECT_EQ(SingleInstanceSignal::emitShowSettings(), busExpected);
+    const bool busExpected = std::string_view(marker) != "no-bus";
+    EXPECT_EQ(SingleInstanceSignal::emitShowSettings(SingleInstanceSignal::launchActivationToken()),
+              busExpected);
     if (!busExpected) {
-        EXPECT_FALSE(SingleInstanceSignal([] {}).listening());
+        EXPECT_FALSE(SingleInstanceSignal([](const std::string&) {}).listening());
     }
 }
 
-TEST_F(SingleInstanceSignalInside, SecondInstancesReachEveryListenerAndNothingElseDoes) {
+TEST_F(SingleInstanceSignalInside, SecondInstancesHandOverTheirActivationToken) {
     if (!PrivateSessionBus::inside()) {
         GTEST_SKIP()
             << "runs only inside the private bus that SingleInstanceSignal.OnAPrivateSessionBus starts";
     }
-    int first = 0;
-    int second = 0;
-    const SingleInstanceSignal listener([&] { ++first; });
-    auto other = std::make_unique<SingleInstanceSignal>([&] { ++second; });
+    std::vector<std::string> tokens;
+    const SingleInstanceSignal listener([&](const std::string& token) { tokens.push_back(token); });
     ASSERT_TRUE(listener.listening());
 
+    // Second instances that exit right after sending, started by a Wayland compositor, an X11 launcher,
+    // both (Wayland's token is the one a compositor asks for), or neither.
     const QString self = QString::fromStdString(std::filesystem::read_symlink("/proc/self/exe").string());
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(emitterMarker, "1");
-    const QStringList emitterArguments{"--gtest_filter=SingleInstanceSignalEmitter.*"};
+    const QStringList emitter{"--gtest_filter=SingleInstanceSignalEmitter.*"};
+    const std::vector<std::pair<QStringList, std::string>> launches{
+        {{"XDG_ACTIVATION_TOKEN=wayland-7"}, "wayland-7"},
+        {{"DESKTOP_STARTUP_ID=x11_TIME42"}, "x11_TIME42"},
+        {{"XDG_ACTIVATION_TOKEN=wayland-8", "DESKTOP_STARTUP_ID=x11_TIME43"}, "wayland-8"},
+        {{}, ""}};
+    for (const auto& [variables, token] : launches) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const QString& variable :
+             QStringList{"XDG_ACTIVATION_TOKEN=", "DESKTOP_STARTUP_ID=", QString(emitterMarker) + "=bus"} +
+                 variables) {
+            environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
+        }
+        const std::size_t before = tokens.size();
+        EXPECT_EQ(run(self, emitter, environment), 0);
+        ASSERT_TRUE(processEventsUntil([&] { return tokens.size() > before; }));
+        EXPECT_EQ(tokens.back(), token);
+    }
 
-    // A second instance that exits right after sending still gets its signal through.
-    EXPECT_EQ(run(self, emitterArguments, environment), 0);
-    ASSERT_TRUE(processEventsUntil([&] { return first == 1 && second == 1; }));
-
-    // Other members and interfaces go unnoticed, and so does everything after a listener is gone.
-    // The bus keeps one sender's messages in order, so the last signal arriving proves the rest did not.
-    other.reset();
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    EXPECT_TRUE(bus.send(QDBusMessage::createSignal(SingleInstanceSignal::objectPath,
-                                                    SingleInstanceSignal::interfaceName, "hideSettings")));
-    EXPECT_TRUE(bus.send(QDBusMessage::createSignal(SingleInstanceSignal::objectPath, "com.quartzfield.other",
-                                                    SingleInstanceSignal::memberName)));
-    EXPECT_TRUE(SingleInstanceSignal::emitShowSettings());
-    ASSERT_TRUE(processEventsUntil([&] { return first == 2; }));
-    EXPECT_EQ(second, 1);
-
-    // The documented name, sent by a tool that knows nothing of this code.
-    EXPECT_EQ(run("dbus-send",
-                  {"--session", "--type=signal", "/com/quartzfield/kavrel/Companion",
-                   "com.quartzfield.kavrel.showSettings"},
-                  QProcessEnvironment::systemEnvironment()),
-              0);
-    ASSERT_TRUE(processEventsUntil([&] { return first == 3; }));
+    // The documented name, sent without a token by a tool that knows nothing of this code.
+    tokens.clear();
+    const QStringList dbusSend{"--session", "--type=signal", "/com/quartzfield/kavrel/Companion",
+                               "com.quartzfield.kavrel.showSettings"};
+    EXPECT_EQ(run("dbus-send", dbusSend, QProcessEnvironment::systemEnvironment()), 0);
+    ASSERT_TRUE(processEventsUntil([&] { return !tokens.empty(); }));
+    EXPECT_EQ(tokens, std::vector<std::string>{""});
 
     // Without a bus, sending and listening say so.
-    environment.insert(noBusMarker, "1");
-    environment.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kavrel-bus");
-    EXPECT_EQ(run(self, emitterArguments, environment), 0);
+    QProcessEnvironment noBus = QProcessEnvironment::systemEnvironment();
+    noBus.insert(emitterMarker, "no-bus");
+    noBus.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/kavrel-bus");
+    EXPECT_EQ(run(self, emitter, noBus), 0);
 }
 
 TEST(SingleInstanceSignal, OnAPrivateSessionBus) {
