@@ -12,7 +12,7 @@ inline constexpr const char* helperStarting = "Starting companion…";
 inline constexpr const char* helperConnecting = "Connecting companion…";
 inline constexpr const char* helperReady = "Local helper ready";
 inline constexpr const char* helperKeychain =
-    "Keychain or private storage is unavailable. Unlock your Mac and reconnect.";
+    "Keyring or private storage is unavailable. Unlock your keyring and reconnect.";
 inline constexpr const char* helperBundle =
     "The bundled connector could not start. Reinstall this companion build.";
 inline constexpr const char* helperProtocolError = "Connector protocol error. Reconnecting…";
@@ -43,7 +43,7 @@ inline constexpr char roonReset[] = "Approve this extension again in Roon Settin
 inline constexpr char roonResetFailed[] =
     "Couldn\u2019t reset Roon authorization. Pause the connector and try again.";
 inline constexpr char waitingForMusic[] = "Waiting for Music";
-inline constexpr char sharingOff[] = "Apple Music sharing off";
+inline constexpr char sharingOff[] = "Music sharing off";
 inline constexpr char allowMusicState[] =
     "Allow Music in System Settings \u2192 Privacy & Security \u2192 Automation.";
 inline constexpr char permissionGranted[] = "Music permission granted.";
@@ -53,27 +53,27 @@ inline constexpr char diagnosticsCopied[] =
     "Music diagnostics copied. No song names, track IDs or account details are included.";
 // Roon discovery, in the order idle, searching, found, notFound, networkDenied, unavailable.
 inline constexpr const char* discovery[] = {
-    "Find a Roon Server on this Mac\u2019s local network. Cloud pairing is not required to search.",
+    "Find a Roon Server on this computer\u2019s local network. Cloud pairing is not required to search.",
     "Searching your local network for a Roon Server\u2026",
     "Roon Server found. Discovery does not authorize the extension. Pair with Kavrel below before this "
-    "Mac\u2019s extension appears in Roon.",
+    "computer\u2019s extension appears in Roon.",
     "No Roon Server found. Check that it is running on the same network, then try Find Roon Server again. "
     "You can also enter its host:port above.",
-    "Allow Kavrel in System Settings \u2192 Privacy & Security \u2192 Local Network, "
-    "then try Find Roon Server again.",
+    "Allow Kavrel through your firewall on the local network, then try Find Roon Server again.",
     "Local discovery is unavailable. Reconnect the companion, then try Find Roon Server again."};
 inline constexpr char cloudReauthorize[] =
     "Cloud uploads paused. Pair again using a new code from Kavrel Settings.";
 inline constexpr char cloudTerms[] =
     "Cloud uploads paused. Open Kavrel to accept updated terms, then check the connection.";
-inline constexpr char cloudWaiting[] = "Waiting for a cloud connection. Pending plays remain on this Mac.";
+inline constexpr char cloudWaiting[] =
+    "Waiting for a cloud connection. Pending plays remain on this computer.";
 inline constexpr char scrobblingUnknown[] = "Enable Apple Music scrobbling in Kavrel Settings.";
 inline constexpr char scrobblingOff[] = "Scrobbling off. Enable Apple Music scrobbling in Kavrel Settings.";
 inline constexpr char scrobblingRelogin[] = "Reconnect Last.fm in Kavrel Settings to resume scrobbling.";
 inline constexpr char scrobblingStorage[] =
     "Scrobbling paused: local storage could not be saved. Restart the companion to retry.";
 inline constexpr char scrobblingWaiting[] =
-    "Scrobbling is waiting for a connection. Pending plays remain on this Mac.";
+    "Scrobbling is waiting for a connection. Pending plays remain on this computer.";
 inline constexpr char scrobblingOn[] = "Scrobbling to Last.fm";
 // The clauses after a base text: each follows the separator and, but for "Checking ", a count.
 inline constexpr char separator[] = " \u00B7 ";
