@@ -19,6 +19,18 @@ namespace kavrel::expected {
 
 // ---- Application shell: menu, settings window, about panel ----
 
+// The tray item and its menu, as a StatusNotifierItem panel reads them.
+inline constexpr const char* trayTitle = "Kavrel Companion";
+inline constexpr const char* settingsWindowTitle = "Kavrel Companion";
+inline constexpr const char* statusLocalHelperReady = "Local helper ready";
+inline constexpr const char* menuAbout = "About Kavrel Companion…";
+inline constexpr const char* menuSettings = "Settings…";
+inline constexpr const char* menuOpenKavrel = "Open Kavrel";
+inline constexpr const char* menuCheckForUpdates = "Check for updates…";
+inline constexpr const char* menuReconnect = "Reconnect";
+inline constexpr const char* menuPauseConnector = "Pause connector";
+inline constexpr const char* menuQuit = "Quit Kavrel";
+
 // ---- end of shell texts ----
 
 } // namespace kavrel::expected
