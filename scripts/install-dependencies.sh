@@ -19,6 +19,10 @@ packages=(
     dbus dbus-daemon gnome-keyring libsecret-tools
     # a real MPRIS player for the music-source test: mpv with its MPRIS plugin, and a tagged tone to play
     mpv mpv-mpris sox flac
+    # the tray test: a private X display, and a look at its windows
+    xvfb xauth xdotool
+    # the package: icons drawn from the SVG, the Debian package and its validators
+    librsvg2-bin dpkg-dev file lintian appstream desktop-file-utils
 )
 
 if [ "$(id -u)" -ne 0 ]; then
