@@ -1,53 +1,54 @@
 # What `cmake --install` places beside the application, and the Debian package CPack builds from it
 # (scripts/package.sh). Paths stay relative to the prefix, so the tree installs under /usr or anywhere.
 
-# The date of the release that PROJECT_VERSION names, in the forms AppStream and Debian's changelog want.
+# The date of the release that PROJECT_VERSION names, in the forms AppStream and Debian's changelog want:
+# change it with the version.
 set(KAVREL_RELEASE_DATE "2026-12-07")
 set(KAVREL_RELEASE_DATE_RFC2822 "Mon, 07 Dec 2026 00:00:00 +0000")
 set(KAVREL_MAINTAINER "Kavrel Companion maintainers <companion@kavrel.app>")
 set(KAVREL_APP_ID com.quartzfield.kavrel.companion)
 set(KAVREL_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/kavrel-companion)
 
-set(resources ${PROJECT_SOURCE_DIR}/KavrelCompanion/resources)
-set(staged ${PROJECT_BINARY_DIR}/packaging)
+set(kavrel_resources ${PROJECT_SOURCE_DIR}/KavrelCompanion/resources)
+set(kavrel_staged ${PROJECT_BINARY_DIR}/packaging)
 
 # Panels ask for these sizes; each is drawn from the SVG rather than scaled from another bitmap.
 find_program(RSVG_CONVERT rsvg-convert REQUIRED)
-set(icons)
+set(kavrel_icons)
 foreach(size IN ITEMS 16 22 24 32 48 64 128 256)
-    set(icon ${staged}/icons/hicolor/${size}x${size}/apps/kavrel-companion.png)
+    set(kavrel_icon ${kavrel_staged}/icons/hicolor/${size}x${size}/apps/kavrel-companion.png)
     add_custom_command(
-        OUTPUT ${icon}
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${staged}/icons/hicolor/${size}x${size}/apps
-        COMMAND ${RSVG_CONVERT} --width=${size} --height=${size} --keep-aspect-ratio --output=${icon}
-                ${resources}/kavrel-companion.svg
-        DEPENDS ${resources}/kavrel-companion.svg
+        OUTPUT ${kavrel_icon}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${kavrel_staged}/icons/hicolor/${size}x${size}/apps
+        COMMAND ${RSVG_CONVERT} --width=${size} --height=${size} --keep-aspect-ratio --output=${kavrel_icon}
+                ${kavrel_resources}/kavrel-companion.svg
+        DEPENDS ${kavrel_resources}/kavrel-companion.svg
         VERBATIM)
-    list(APPEND icons ${icon})
+    list(APPEND kavrel_icons ${kavrel_icon})
 endforeach()
 
 # Debian wants its documents compressed with the name and time left out, so the package is reproducible.
-configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${staged}/changelog @ONLY)
-set(compressed)
-foreach(document IN ITEMS ${staged}/changelog ${CMAKE_CURRENT_LIST_DIR}/kavrel-companion.1)
-    get_filename_component(name ${document} NAME)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.in ${kavrel_staged}/changelog @ONLY)
+set(kavrel_compressed)
+foreach(kavrel_document IN ITEMS ${kavrel_staged}/changelog ${CMAKE_CURRENT_LIST_DIR}/kavrel-companion.1)
+    get_filename_component(kavrel_name ${kavrel_document} NAME)
     add_custom_command(
-        OUTPUT ${staged}/${name}.gz
-        COMMAND gzip -9n --stdout ${document} > ${staged}/${name}.gz
-        DEPENDS ${document})
-    list(APPEND compressed ${staged}/${name}.gz)
+        OUTPUT ${kavrel_staged}/${kavrel_name}.gz
+        COMMAND gzip -9n --stdout ${kavrel_document} > ${kavrel_staged}/${kavrel_name}.gz
+        DEPENDS ${kavrel_document})
+    list(APPEND kavrel_compressed ${kavrel_staged}/${kavrel_name}.gz)
 endforeach()
-add_custom_target(desktop-files ALL DEPENDS ${icons} ${compressed})
+add_custom_target(desktop-files ALL DEPENDS ${kavrel_icons} ${kavrel_compressed})
 
-configure_file(${CMAKE_CURRENT_LIST_DIR}/${KAVREL_APP_ID}.metainfo.xml.in ${staged}/${KAVREL_APP_ID}.metainfo.xml
+configure_file(${CMAKE_CURRENT_LIST_DIR}/${KAVREL_APP_ID}.metainfo.xml.in ${kavrel_staged}/${KAVREL_APP_ID}.metainfo.xml
                @ONLY)
 
-install(FILES ${resources}/kavrel-companion.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-install(DIRECTORY ${staged}/icons/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
-install(FILES ${resources}/${KAVREL_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${staged}/${KAVREL_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
-install(FILES ${staged}/kavrel-companion.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${staged}/changelog.gz ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${KAVREL_DOC_DIR})
+install(FILES ${kavrel_resources}/kavrel-companion.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(DIRECTORY ${kavrel_staged}/icons/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
+install(FILES ${kavrel_resources}/${KAVREL_APP_ID}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${kavrel_staged}/${KAVREL_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES ${kavrel_staged}/kavrel-companion.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${kavrel_staged}/changelog.gz ${CMAKE_CURRENT_LIST_DIR}/copyright DESTINATION ${KAVREL_DOC_DIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kavrel-companion)
