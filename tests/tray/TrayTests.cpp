@@ -233,6 +233,7 @@ TEST_F(TrayTest, ItemShowsTheCompanionsTitleIconAndTooltip) {
     QString title;
     toolTip.beginStructure();
     toolTip >> iconName >> pixmaps >> title;
+    toolTip.endStructure();
     EXPECT_EQ(title, expected::trayTitle);
 }
 
@@ -273,7 +274,7 @@ TEST_F(TrayTest, QuitEntryEndsTheCompanionAndItsConnector) {
     ASSERT_EQ(connectors.size(), 1);
 
     click(expected::menuQuit);
-    ASSERT_TRUE(companion.waitForFinished(boundMs));
+    ASSERT_TRUE(eventually([&] { return companion.state() == QProcess::NotRunning; }));
     EXPECT_EQ(companion.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(companion.exitCode(), 0);
     EXPECT_TRUE(eventually([&] { return ended(connectors.front()); }));
