@@ -38,7 +38,7 @@ foreach(kavrel_document IN ITEMS ${kavrel_staged}/changelog ${CMAKE_CURRENT_LIST
         DEPENDS ${kavrel_document})
     list(APPEND kavrel_compressed ${kavrel_staged}/${kavrel_name}.gz)
 endforeach()
-add_custom_target(desktop-files ALL DEPENDS ${kavrel_icons} ${kavrel_compressed})
+add_custom_target(installed-files ALL DEPENDS ${kavrel_icons} ${kavrel_compressed})
 
 configure_file(${CMAKE_CURRENT_LIST_DIR}/${KAVREL_APP_ID}.metainfo.xml.in ${kavrel_staged}/${KAVREL_APP_ID}.metainfo.xml
                @ONLY)
