@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     QApplication::setApplicationName("Kavrel Companion");
-    QApplication::setDesktopFileName("kavrel-companion");
+    QApplication::setDesktopFileName("com.quartzfield.kavrel.companion");
     // A tray application: closing the settings window never quits.
     QApplication::setQuitOnLastWindowClosed(false);
     // One small settings window needs no GPU: the software renderer saves the graphics stack's memory

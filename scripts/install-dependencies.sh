@@ -24,6 +24,10 @@ packages=(
     # a real window: bench/startup.sh (with a tray host) and the screen-reader check run the application
     # on a virtual display
     xvfb xauth xdotool trayer at-spi2-core python3-pyatspi
+    # the tray test: a private X display, and a look at its windows
+    xvfb xauth xdotool
+    # the package: icons drawn from the SVG, the Debian package and its validators
+    librsvg2-bin dpkg-dev file lintian appstream desktop-file-utils
 )
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -44,10 +44,11 @@ TEST_F(AppDelegateTest, StartsWithItsMenuTheStatusLineAndTheFirstRunWindow) {
         titles << (action->isSeparator() ? QStringLiteral("—") : action->text());
     }
     EXPECT_EQ(titles.mid(1),
-              (QStringList{"—", "About Kavrel Companion…", "Settings…", "Open Kavrel", "Check for updates…",
-                           "Reconnect", "Pause connector", "—", expected::quit}));
+              (QStringList{"—", expected::menuAbout, expected::menuSettings, expected::menuOpenKavrel,
+                           expected::menuCheckForUpdates, expected::menuReconnect,
+                           expected::menuPauseConnector, "—", expected::quit}));
     // No keyring without a session bus: the status line shows what the supervisor says about it.
-    EXPECT_EQ(actions[0]->text(), expected::keyringUnavailable);
+    EXPECT_EQ(actions[0]->text(), expected::helperKeychain);
     EXPECT_FALSE(actions[0]->isEnabled());
     EXPECT_EQ(actions[3]->shortcut(), QKeySequence("Ctrl+,"));
     EXPECT_EQ(actions[9]->shortcut(), QKeySequence("Ctrl+Q"));

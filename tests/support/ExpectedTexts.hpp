@@ -92,8 +92,6 @@ inline constexpr char scrobblingDropped[] = " plays expired or exceeded queue ca
 // ---- Application shell: menu, settings window, about panel ----
 
 // The texts that name a place, as a Linux desktop reads them.
-inline constexpr const char* keyringUnavailable =
-    "Keyring or private storage is unavailable. Unlock your keyring and reconnect.";
 inline constexpr const char* privateDirectoryAccessHome =
     "Check access to ~/data/KavrelCompanion. The companion will not use an insecure state directory.";
 inline constexpr const char* loginItemFailed =
@@ -117,6 +115,15 @@ inline constexpr const char* musicPairingHint =
 inline constexpr const char* computerGroup = "On this computer";
 inline constexpr const char* platformLine = "Beta · Linux";
 inline constexpr const char* quit = "Quit Kavrel";
+// The tray item and its menu, as a StatusNotifierItem panel reads them.
+inline constexpr const char* trayTitle = "Kavrel Companion";
+inline constexpr const char* settingsWindowTitle = "Kavrel Companion";
+inline constexpr const char* menuAbout = "About Kavrel Companion…";
+inline constexpr const char* menuSettings = "Settings…";
+inline constexpr const char* menuOpenKavrel = "Open Kavrel";
+inline constexpr const char* menuCheckForUpdates = "Check for updates…";
+inline constexpr const char* menuReconnect = "Reconnect";
+inline constexpr const char* menuPauseConnector = "Pause connector";
 
 // ---- end of shell texts ----
 
