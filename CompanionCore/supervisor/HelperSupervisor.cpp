@@ -61,6 +61,14 @@ bool succeeded(const Envelope& reply) {
 
 } // namespace
 
+// The key provider's answer on its way from the keyring queue to the main loop.
+struct HelperSupervisor::FetchedKey {
+    enum class Outcome { key, storageFailure, otherFailure };
+
+    std::string text;
+    Outcome outcome = Outcome::otherFailure;
+};
+
 std::string HelperSupervisor::describe(std::string_view code) {
     static constexpr std::string_view invalidCode =
         "That pairing code is invalid or expired. Create a new code in Kavrel.";
@@ -100,6 +108,8 @@ HelperSupervisor::HelperSupervisor(Ports ports, std::filesystem::path executable
       statusObject(JSONObject{}),
       writer(ports.writer ? std::move(ports.writer)
                           : std::make_unique<ThreadSerialQueue>(std::string(writerLabel))),
+      keyring(ports.keyring ? std::move(ports.keyring)
+                            : std::make_unique<ThreadSerialQueue>(std::string(keyringLabel))),
       launchedAt(ports.loop.now()), generation(makeUUIDString()), executable(std::move(executable)),
       directory(std::move(directory)), storageKey(std::move(storageKey)) {}
 
@@ -125,17 +135,45 @@ std::optional<std::string> HelperSupervisor::readChunk(int descriptor) {
 }
 
 void HelperSupervisor::launch() {
-    if (process || shuttingDown) {
+    if (process || shuttingDown || fetchingKey) {
         return;
     }
     restart.cancel();
-    std::string key;
+    if (!isLaunchable(executable)) {
+        messageLine.set(bundleText);
+        return;
+    }
+    // The keyring may answer only after an unlock prompt: the interface must not wait for it.
+    fetchingKey = true;
+    keyring->async([weak = weak_from_this(), mainLoop = &loop, provider = storageKey] {
+        auto fetched = std::make_shared<FetchedKey>();
+        try {
+            fetched->text = provider();
+            fetched->outcome = FetchedKey::Outcome::key;
+        } catch (const StorageError&) {
+            fetched->outcome = FetchedKey::Outcome::storageFailure;
+        } catch (...) {
+            fetched->outcome = FetchedKey::Outcome::otherFailure;
+        }
+        mainLoop->post([weak, fetched] {
+            if (auto self = weak.lock()) {
+                self->keyArrived(*fetched);
+            }
+        });
+    });
+}
+
+void HelperSupervisor::keyArrived(FetchedKey& fetched) {
+    fetchingKey = false;
+    if (shuttingDown) {
+        return;
+    }
+    if (fetched.outcome != FetchedKey::Outcome::key) {
+        messageLine.set(fetched.outcome == FetchedKey::Outcome::storageFailure ? keychainText : bundleText);
+        return;
+    }
     std::unique_ptr<ChildProcess> child;
     try {
-        if (!isLaunchable(executable)) {
-            throw IPCException(IPCError::helperUnavailable);
-        }
-        key = storageKey();
         generation = makeUUIDString();
         child = launcher.spawn(executable, ConnectorContract::arguments(directory),
                                ConnectorContract::environment(PrivateStorage::homeDirectory()),
@@ -144,9 +182,6 @@ void HelperSupervisor::launch() {
                                        self->exited(childGeneration);
                                    }
                                });
-    } catch (const StorageError&) {
-        messageLine.set(keychainText);
-        return;
     } catch (...) {
         messageLine.set(bundleText);
         return;
@@ -178,7 +213,7 @@ void HelperSupervisor::launch() {
         }
     });
 
-    send("initialize", JSONObject{{"storageKey", JSONValue(std::move(key))}},
+    send("initialize", JSONObject{{"storageKey", JSONValue(std::move(fetched.text))}},
          [weak](std::optional<Envelope> reply) {
              if (auto self = weak.lock()) {
                  self->completeInitialize(reply);

@@ -142,6 +142,8 @@ TEST_F(SupervisorTest, AWriteFailureStopsItsOwnChildButNotALaterOne) {
     second.exit();
     loop.runUntilIdle();
     loop.advance(2s); // the second quick exit in a row
+    keyring->drain(); // the relaunch's key arrives, with the writer still held back
+    loop.runUntilIdle();
     ASSERT_EQ(launcher.childCount(), 3u);
     const int unavailableBefore = unavailableCalls;
     flush(); // the second child's write fails only now

@@ -1,0 +1,130 @@
+// The storage key is fetched on the keyring queue, off the main loop: the test drains that queue
+// when the keyring "answers", and the launch then goes on on the loop.
+
+#include "CompanionCore/storage/StorageError.hpp"
+#include "CompanionCore/supervisor/HelperSupervisor.hpp"
+#include "support/FakeProcessLauncher.hpp"
+#include "support/InMemorySecretStore.hpp"
+#include "support/ManualLoop.hpp"
+#include "support/ManualQueue.hpp"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace kavrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string startingText = "Starting companion…";
+
+class KeyFetchTest : public ::testing::Test {
+protected:
+    KeyFetchTest() { build(); }
+
+    void build() {
+        auto writerQueue = std::make_unique<ManualQueue>("writer");
+        auto keyQueue = std::make_unique<ManualQueue>("keyring");
+        writer = writerQueue.get();
+        keyring = keyQueue.get();
+        supervisor = HelperSupervisor::create({.loop = loop,
+                                               .launcher = *launcher,
+                                               .secrets = secrets,
+                                               .writer = std::move(writerQueue),
+                                               .keyring = std::move(keyQueue)},
+                                              "/bin/true", "/tmp/kavrel-key-fetch", [this] {
+                                                  ++lookups;
+                                                  if (failure) {
+                                                      std::rethrow_exception(failure);
+                                                  }
+                                                  return std::string(key);
+                                              });
+    }
+
+    // Runs the main loop and the writer, but leaves the keyring unanswered.
+    void run() {
+        do {
+            loop.runUntilIdle();
+        } while (writer->drain() > 0);
+    }
+
+    ManualLoop loop;
+    FakeProcessLauncher fakes{loop};
+    ProcessLauncher* launcher = &fakes;
+    InMemorySecretStore secrets;
+    ManualQueue* writer = nullptr;
+    ManualQueue* keyring = nullptr;
+    std::shared_ptr<HelperSupervisor> supervisor;
+    std::string_view key = "3b9f0c2e7d415a86c1e0f9d72a6b4853e7c2a19d0f68b5e4a3c7d2e1f0b9a864";
+    std::exception_ptr failure;
+    int lookups = 0;
+};
+
+TEST_F(KeyFetchTest, TheLaunchWaitsForTheKeyWithoutStartingAnythingElse) {
+    supervisor->launch();
+    run();
+    supervisor->launch();
+    supervisor->reconnect();
+    run();
+    EXPECT_EQ(lookups, 0);
+    EXPECT_EQ(fakes.childCount(), 0U);
+    EXPECT_EQ(supervisor->message().value(), startingText);
+
+    EXPECT_EQ(keyring->drain(), 1U);   // one lookup for the three requests
+    EXPECT_EQ(fakes.childCount(), 0U); // the answer goes on on the loop, not on the keyring queue
+    run();
+    ASSERT_EQ(fakes.childCount(), 1U);
+    const auto sent = fakes.last().input().envelopes();
+    ASSERT_EQ(sent.size(), 1U);
+    EXPECT_EQ(sent[0].type, "initialize");
+    EXPECT_EQ(sent[0].payload, (JSONObject{{"storageKey", std::string(key)}}));
+    EXPECT_EQ(supervisor->message().value(), "Connecting companion…");
+
+    supervisor->launch();
+    run();
+    EXPECT_EQ(keyring->drain(), 0U);
+}
+
+TEST_F(KeyFetchTest, AFailedLookupEndsTheLaunchWithItsTextAndNoRetry) {
+    const std::pair<std::exception_ptr, std::string> cases[] = {
+        {std::make_exception_ptr(StorageError::missingKey()),
+         "Keychain or private storage is unavailable. Unlock your Mac and reconnect."},
+        {std::make_exception_ptr(std::runtime_error("bus gone")),
+         "The bundled connector could not start. Reinstall this companion build."},
+    };
+    for (const auto& [thrown, text] : cases) {
+        SCOPED_TRACE(text);
+        build();
+        const auto children = fakes.childCount();
+        failure = thrown;
+        supervisor->launch();
+        keyring->drain();
+        run();
+        EXPECT_EQ(supervisor->message().value(), text);
+        loop.advance(10min);
+        EXPECT_EQ(keyring->drain(), 0U);
+        EXPECT_EQ(fakes.childCount(), children);
+
+        failure = nullptr;
+        supervisor->reconnect();
+        EXPECT_EQ(keyring->drain(), 1U);
+        run();
+        EXPECT_EQ(fakes.childCount(), children + 1);
+        supervisor->shutdown();
+    }
+}
+
+TEST_F(KeyFetchTest, ShutdownAbandonsTheLookupAndItsLateAnswerStartsNothing) {
+    supervisor->launch();
+    supervisor->shutdown();
+    EXPECT_EQ(keyring->drain(), 1U);
+    run();
+    EXPECT_EQ(fakes.childCount(), 0U);
+    EXPECT_EQ(supervisor->message().value(), startingText);
+    supervisor->reconnect();
+    EXPECT_EQ(keyring->drain(), 0U);
+}
+
+} // namespace
+} // namespace kavrel
