@@ -488,7 +488,7 @@ void HelperSupervisor::shutdown() {
     stopChild();
     if (child && !child->waitForExit(killGrace)) {
         child->signal(SIGKILL);
-        child->waitForExit(std::nullopt);
+        child->waitForExit(exitWaitAfterKill);
     }
 }
 

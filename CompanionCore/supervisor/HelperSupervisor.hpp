@@ -54,6 +54,9 @@ public:
     static constexpr std::chrono::seconds maintenanceInterval{1};
     static constexpr std::chrono::seconds statusInterval{5};
     static constexpr std::chrono::seconds killGrace{2};
+    // How long shutdown() waits for the exit after SIGKILL. A child in uninterruptible sleep can
+    // outlast it; the application then ends anyway and the child is reaped without us.
+    static constexpr std::chrono::seconds exitWaitAfterKill{3};
     static constexpr std::chrono::seconds stableRun{60};
     static constexpr std::chrono::seconds maxRestartDelay{30};
     static constexpr int maxQuickRestarts = 6;
@@ -98,7 +101,7 @@ public:
     // Restarts the connector on the user's request, clearing the back-off and the suppression.
     void reconnect();
     // Stops the child for good and abandons a key still being fetched: blocks for at most killGrace
-    // plus the killed child's exit.
+    // plus exitWaitAfterKill.
     void shutdown();
 
 private:

@@ -1,5 +1,5 @@
-// The storage key is fetched on the keyring queue, off the main loop: the test drains that queue
-// when the keyring "answers", and the launch then goes on on the loop.
+// The storage key is fetched on the keyring queue, off the main loop (the test drains that queue
+// when the keyring "answers"), and the connector can never hold Quit for long.
 
 #include "CompanionCore/storage/StorageError.hpp"
 #include "CompanionCore/supervisor/HelperSupervisor.hpp"
@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <stdexcept>
 
 namespace kavrel {
@@ -124,6 +125,68 @@ TEST_F(KeyFetchTest, ShutdownAbandonsTheLookupAndItsLateAnswerStartsNothing) {
     EXPECT_EQ(supervisor->message().value(), startingText);
     supervisor->reconnect();
     EXPECT_EQ(keyring->drain(), 0U);
+}
+
+// Children stuck in uninterruptible sleep: no signal ends them, and every wait for them lasts its
+// whole timeout on the virtual clock.
+class StuckLauncher final : public ProcessLauncher {
+public:
+    explicit StuckLauncher(ManualLoop& loop) : loop(loop), fakes(loop) {}
+
+    std::unique_ptr<ChildProcess> spawn(const std::filesystem::path& executable,
+                                        const std::vector<std::string>& arguments,
+                                        const std::vector<std::string>& environment,
+                                        ExitHandler onExit) override {
+        return std::make_unique<Child>(*this, fakes.spawn(executable, arguments, environment, onExit));
+    }
+
+    std::vector<int> signals;
+    std::vector<std::optional<std::chrono::milliseconds>> waits;
+
+private:
+    class Child final : public ChildProcess {
+    public:
+        Child(StuckLauncher& owner, std::unique_ptr<ChildProcess> pipes)
+            : owner(owner), pipes(std::move(pipes)) {}
+        int processIdentifier() const override { return pipes->processIdentifier(); }
+        bool isRunning() const override { return true; }
+        void signal(int signalNumber) override { owner.signals.push_back(signalNumber); }
+        int outputDescriptor() const override { return pipes->outputDescriptor(); }
+        int diagnosticsDescriptor() const override { return pipes->diagnosticsDescriptor(); }
+        std::shared_ptr<ChildInput> input() const override { return pipes->input(); }
+        bool waitForExit(std::optional<std::chrono::milliseconds> timeout) override {
+            owner.waits.push_back(timeout);
+            if (!timeout) {
+                throw std::logic_error("an unbounded wait for a child that never exits");
+            }
+            owner.loop.passTime(*timeout);
+            return false;
+        }
+
+    private:
+        StuckLauncher& owner;
+        std::unique_ptr<ChildProcess> pipes;
+    };
+
+    ManualLoop& loop;
+    FakeProcessLauncher fakes;
+};
+
+TEST_F(KeyFetchTest, AChildThatOutlastsSigkillHoldsShutdownForABoundedTime) {
+    StuckLauncher stuck(loop);
+    launcher = &stuck;
+    build();
+    supervisor->launch();
+    keyring->drain();
+    run();
+    ASSERT_TRUE(stuck.waits.empty());
+
+    const auto start = loop.now();
+    supervisor->shutdown();
+    EXPECT_EQ(stuck.signals, (std::vector<int>{SIGTERM, SIGKILL}));
+    EXPECT_EQ(stuck.waits, (decltype(stuck.waits){2000ms, 3000ms}));
+    EXPECT_EQ(loop.now() - start, 5s);
+    supervisor.reset();
 }
 
 } // namespace
