@@ -115,12 +115,14 @@ private:
                      KeyProvider storageKey);
 
     void keyArrived(FetchedKey& fetched);
+    void sendInitialize(std::string& key);
+    void submit(const Envelope& envelope, Completion completion, bool secret);
     void completeInitialize(const std::optional<Envelope>& reply);
     void readOutput(int descriptor, const std::string& childGeneration);
     void drainDiagnostics(int descriptor);
     void receive(const std::string& chunk, const std::string& childGeneration);
     void dispatch(const Envelope& envelope);
-    void write(const Envelope& envelope);
+    void write(const Envelope& envelope, bool secret);
     void writeFailed(const std::string& childGeneration);
     void expireCommands();
     bool isStopping() const;

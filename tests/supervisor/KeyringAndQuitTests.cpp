@@ -1,5 +1,6 @@
 // The storage key is fetched on the keyring queue, off the main loop (the test drains that queue
-// when the keyring "answers"), and the connector can never hold Quit for long.
+// when the keyring "answers"), leaves no unwiped copy behind, and the connector can never hold Quit
+// for long.
 
 #include "CompanionCore/storage/StorageError.hpp"
 #include "CompanionCore/supervisor/HelperSupervisor.hpp"
@@ -10,8 +11,49 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
+#include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <stdexcept>
+#include <string_view>
+
+// Under a sanitizer the allocator is the sanitizer's own and is not replaced here.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define KAVREL_SANITIZED_HEAP
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KAVREL_SANITIZED_HEAP
+#endif
+
+namespace {
+// While set, every heap block given back is searched for this text; finds are counted.
+std::atomic<const char*> soughtInFreedMemory{nullptr};
+std::atomic<int> freedCopies{0};
+
+void inspectFreed(void* block, std::size_t size) noexcept {
+    const char* sought = soughtInFreedMemory.load();
+    if (sought != nullptr && block != nullptr &&
+        std::string_view(static_cast<const char*>(block), size).find(std::string_view(sought, 16)) !=
+            std::string_view::npos) {
+        ++freedCopies;
+    }
+}
+} // namespace
+
+#ifndef KAVREL_SANITIZED_HEAP
+void operator delete(void* block) noexcept {
+    inspectFreed(block, block != nullptr ? ::malloc_usable_size(block) : 0);
+    std::free(block);
+}
+void operator delete(void* block, std::size_t size) noexcept {
+    inspectFreed(block, size);
+    std::free(block);
+}
+#endif
 
 namespace kavrel {
 namespace {
@@ -187,6 +229,22 @@ TEST_F(KeyFetchTest, AChildThatOutlastsSigkillHoldsShutdownForABoundedTime) {
     EXPECT_EQ(stuck.waits, (decltype(stuck.waits){2000ms, 3000ms}));
     EXPECT_EQ(loop.now() - start, 5s);
     supervisor.reset();
+}
+
+TEST_F(KeyFetchTest, EveryBufferThatHeldTheKeyIsWipedBeforeItIsFreed) {
+#ifdef KAVREL_SANITIZED_HEAP
+    GTEST_SKIP() << "the sanitizer owns the allocator";
+#endif
+    soughtInFreedMemory = key.data();
+    supervisor->launch();
+    keyring->drain();
+    run(); // the provider's string, the payload and the written line are all released by now
+    const int found = freedCopies.exchange(0);
+    { const std::string unwiped(key); } // proves that the search sees a copy that is not wiped
+    soughtInFreedMemory = nullptr;
+    EXPECT_EQ(found, 0);
+    EXPECT_EQ(freedCopies.exchange(0), 1);
+    EXPECT_EQ(fakes.last().input().envelopes().at(0).payload.at("storageKey"), JSONValue(std::string(key)));
 }
 
 } // namespace

@@ -28,6 +28,7 @@ struct SimulatorOptions {
     std::string discoveredServer = "192.168.1.20:9330";
     JSONObject statusExtra;               // members merged into every status object
     bool favouriteReadOnSnapshot = false; // ask for the favourite of the first shared track of a run
+    bool reportDumpable = false;          // "dumpable" in the status: whether a core dump may be taken
 
     // Process and framing faults
     bool crashAtStart = false;
