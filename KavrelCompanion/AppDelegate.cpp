@@ -6,6 +6,7 @@
 #include "KavrelCompanion/CompanionRuntime.hpp"
 #include "KavrelCompanion/ServiceLinks.hpp"
 #include "KavrelCompanion/SettingsWindow.hpp"
+#include "Platform/JournalLogger.hpp"
 #include "Platform/SystemInfo.hpp"
 
 #include <QAction>
@@ -23,6 +24,7 @@ namespace kavrel {
 namespace {
 
 constexpr const char* applicationName = "Kavrel Companion";
+constexpr const char* storageLogCategory = "storage";
 
 // The connector is installed beside the application: <prefix>/libexec/kavrel-companion/kavrel-roon
 // for <prefix>/bin/kavrel-companion, in the build tree as in an installation.
@@ -37,7 +39,9 @@ QString orUnknown(const std::string& text) {
 
 } // namespace
 
-AppDelegate::AppDelegate(StorageAlert storageAlert) : storageAlert(std::move(storageAlert)) {}
+AppDelegate::AppDelegate(StorageAlert storageAlert, std::unique_ptr<Logger> logger)
+    : storageAlert(std::move(storageAlert)),
+      logger(logger ? std::move(logger) : std::make_unique<JournalLogger>()) {}
 
 void AppDelegate::showStorageAlert() {
     QMessageBox alert(QMessageBox::Warning, applicationName, "Kavrel could not open its private settings.",
@@ -64,8 +68,11 @@ bool AppDelegate::applicationDidFinishLaunching(int& exitCode) {
             return false;
         }
         lock.reset();
-    } catch (const std::exception&) {
+        logger->error(storageLogCategory, "The private directory was refused: " + error.detail() + ".");
+    } catch (const std::exception& error) {
         lock.reset();
+        logger->error(storageLogCategory,
+                      std::string("The private directory cannot be opened: ") + error.what() + ".");
     }
     if (!lock) {
         storageAlert();
@@ -73,7 +80,7 @@ bool AppDelegate::applicationDidFinishLaunching(int& exitCode) {
         return false;
     }
 
-    runtime = std::make_unique<CompanionRuntime>(connectorPath(), directory);
+    runtime = std::make_unique<CompanionRuntime>(connectorPath(), directory, *logger);
     loginItem.emplace(QCoreApplication::applicationFilePath().toStdString());
 
     buildMenu();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CompanionCore/model/Logger.hpp"
 #include "CompanionCore/runtime/Cancellable.hpp"
 #include "CompanionCore/storage/InstanceLock.hpp"
 #include "Platform/QtWorkspace.hpp"
@@ -30,7 +31,8 @@ public:
     // Tells the user that the private directory cannot be trusted; returns once dismissed.
     using StorageAlert = std::function<void()>;
 
-    explicit AppDelegate(StorageAlert storageAlert = showStorageAlert);
+    // Without a logger, entries go to the systemd journal.
+    explicit AppDelegate(StorageAlert storageAlert = showStorageAlert, std::unique_ptr<Logger> logger = {});
     ~AppDelegate() override;
 
     // The modal alert of a start-up that cannot use its private directory.
@@ -56,6 +58,7 @@ private:
     void buildMenu();
 
     StorageAlert storageAlert;
+    std::unique_ptr<Logger> logger;
     std::optional<InstanceLock> lock;
     std::unique_ptr<CompanionRuntime> runtime;
     std::unique_ptr<QMenu> trayMenu;

@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 class RecordingLogger final : public Logger {
 public:
-    void info(std::string_view category, std::string_view message) override {
+    void log(Level, std::string_view category, std::string_view message) override {
         EXPECT_EQ(category, "preferences");
         messages.emplace_back(message);
     }

@@ -139,7 +139,7 @@ TEST(StorageKey, ContradictoryStoreIsGivenUpOnAfterBoundedRounds) {
 TEST(StorageKey, ErrorTextsNeverCarryKeyMaterial) {
     EXPECT_STREQ(StorageError::keychain(-25300).what(), "keychain(-25300)");
     EXPECT_STREQ(StorageError::missingKey().what(), "missingKey");
-    EXPECT_STREQ(StorageError::unsafeDirectory().what(), "unsafeDirectory");
+    EXPECT_STREQ(StorageError::unsafeDirectory("/d", "mode 0755, not 0700").what(), "unsafeDirectory");
 }
 
 TEST(StorageKey, SystemRandomFillsTheWholeBuffer) {
