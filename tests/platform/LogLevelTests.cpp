@@ -1,10 +1,6 @@
-#include "Platform/JournalLogger.hpp"
 #include "Platform/JsonPreferences.hpp"
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -14,26 +10,6 @@
 
 namespace kavrel {
 namespace {
-
-TEST(LogLevelTest, WithoutAJournalWarningsAndErrorsSayTheirLevel) {
-    int pipeEnds[2];
-    ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK), 0);
-    {
-        JournalLogger logger("/nonexistent/journal/socket", pipeEnds[1]);
-        logger.info("discovery", "outcome=found");
-        logger.warning("preferences", "moved aside");
-        logger.error("storage", "refused");
-    }
-    ::close(pipeEnds[1]);
-    char buffer[512];
-    const ssize_t count = ::read(pipeEnds[0], buffer, sizeof buffer);
-    ::close(pipeEnds[0]);
-    ASSERT_GT(count, 0);
-    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(count)),
-              "kavrel-companion[discovery]: outcome=found\n"
-              "kavrel-companion[preferences]: warning: moved aside\n"
-              "kavrel-companion[storage]: error: refused\n");
-}
 
 TEST(LogLevelTest, PreferenceProblemsAreWarnings) {
     class Levels final : public Logger {
