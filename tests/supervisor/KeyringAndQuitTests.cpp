@@ -33,7 +33,10 @@ namespace {
 // While set, every heap block given back is searched for this text; finds are counted.
 std::atomic<const char*> soughtInFreedMemory{nullptr};
 std::atomic<int> freedCopies{0};
+} // namespace
 
+#ifndef KAVREL_SANITIZED_HEAP
+namespace {
 void inspectFreed(void* block, std::size_t size) noexcept {
     const char* sought = soughtInFreedMemory.load();
     if (sought != nullptr && block != nullptr &&
@@ -44,7 +47,6 @@ void inspectFreed(void* block, std::size_t size) noexcept {
 }
 } // namespace
 
-#ifndef KAVREL_SANITIZED_HEAP
 void operator delete(void* block) noexcept {
     inspectFreed(block, block != nullptr ? ::malloc_usable_size(block) : 0);
     std::free(block);
