@@ -8,6 +8,7 @@
 #include "KavrelCompanion/ServiceLinks.hpp"
 #include "KavrelCompanion/SettingsWindow.hpp"
 #include "KavrelCompanion/TrayPresence.hpp"
+#include "Platform/JournalLogger.hpp"
 #include "Platform/SystemInfo.hpp"
 
 #include <QAction>
@@ -25,6 +26,7 @@ namespace kavrel {
 namespace {
 
 constexpr const char* applicationName = "Kavrel Companion";
+constexpr const char* storageLogCategory = "storage";
 
 // The connector is installed beside the application: <prefix>/libexec/kavrel-companion/kavrel-roon
 // for <prefix>/bin/kavrel-companion, in the build tree as in an installation.
@@ -53,7 +55,8 @@ QString orUnknown(const std::string& text) {
 
 } // namespace
 
-AppDelegate::AppDelegate(DesktopHooks desktop) : hooks(std::move(desktop)) {
+AppDelegate::AppDelegate(DesktopHooks desktop, std::unique_ptr<Logger> logger)
+    : hooks(std::move(desktop)), logger(logger ? std::move(logger) : std::make_unique<JournalLogger>()) {
     if (!hooks.storageAlert) {
         hooks.storageAlert = showStorageAlert;
     }
@@ -86,8 +89,11 @@ bool AppDelegate::applicationDidFinishLaunching(int& exitCode) {
             return false;
         }
         lock.reset();
-    } catch (const std::exception&) {
+        logger->error(storageLogCategory, "The private directory was refused: " + error.detail() + ".");
+    } catch (const std::exception& error) {
         lock.reset();
+        logger->error(storageLogCategory,
+                      std::string("The private directory cannot be opened: ") + error.what() + ".");
     }
     if (!lock) {
         hooks.storageAlert(privateDirectoryAccess());
@@ -95,7 +101,7 @@ bool AppDelegate::applicationDidFinishLaunching(int& exitCode) {
         return false;
     }
 
-    runtime = std::make_unique<CompanionRuntime>(connectorPath(), directory);
+    runtime = std::make_unique<CompanionRuntime>(connectorPath(), directory, *logger);
     trayPresence = std::make_unique<TrayPresence>(runtime->mainLoop(), hooks.trayProbe);
     loginItem.emplace(QCoreApplication::applicationFilePath().toStdString());
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CompanionCore/model/Logger.hpp"
 #include "CompanionCore/runtime/Cancellable.hpp"
 #include "CompanionCore/storage/InstanceLock.hpp"
 #include "Platform/QtWorkspace.hpp"
@@ -39,7 +40,8 @@ class AppDelegate final : public QObject {
     Q_OBJECT
 
 public:
-    explicit AppDelegate(DesktopHooks hooks = {});
+    // Without a logger, entries go to the systemd journal.
+    explicit AppDelegate(DesktopHooks hooks = {}, std::unique_ptr<Logger> logger = {});
     ~AppDelegate() override;
 
     // The modal alert of a start-up that cannot use its private directory.
@@ -68,6 +70,7 @@ private:
     void buildMenu();
 
     DesktopHooks hooks;
+    std::unique_ptr<Logger> logger;
     std::optional<InstanceLock> lock;
     std::unique_ptr<CompanionRuntime> runtime;
     std::unique_ptr<QMenu> trayMenu;

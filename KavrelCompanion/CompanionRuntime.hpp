@@ -4,7 +4,6 @@
 #include "CompanionCore/music/NativeMusicController.hpp"
 #include "CompanionCore/runtime/ThreadSerialQueue.hpp"
 #include "CompanionCore/supervisor/HelperSupervisor.hpp"
-#include "Platform/JournalLogger.hpp"
 #include "Platform/JsonPreferences.hpp"
 #include "Platform/MprisMusicApp.hpp"
 #include "Platform/PosixProcessLauncher.hpp"
@@ -23,8 +22,10 @@ namespace kavrel {
 // each outlives whatever uses it: the queues outlive the controller, the music targets the queues.
 class CompanionRuntime {
 public:
-    // `connector` is the connector executable, `directory` the private state directory.
-    CompanionRuntime(const std::filesystem::path& connector, const std::filesystem::path& directory);
+    // `connector` is the connector executable, `directory` the private state directory; `logger` must
+    // outlive the runtime.
+    CompanionRuntime(const std::filesystem::path& connector, const std::filesystem::path& directory,
+                     Logger& logger);
     ~CompanionRuntime();
 
     CompanionModel& model() { return *companion; }
@@ -35,7 +36,7 @@ private:
     QtMainLoop loop;
     PosixProcessLauncher launcher{loop};
     SecretServiceStore secrets;
-    JournalLogger logger;
+    Logger& logger;
     JsonPreferences settings;
     QtClipboard clipboard;
     QtImageThumbnailer thumbnailer;

@@ -6,6 +6,7 @@
 #include <QSocketNotifier>
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -26,6 +27,10 @@ int blockQuitSignals() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The storage key passes through this process's memory: no core dump (systemd-coredump keeps
+    // them) and no ptrace by the user's other processes may read it. The connector, a program of
+    // its own after exec, stays dumpable.
+    ::prctl(PR_SET_DUMPABLE, 0);
     // Before any thread starts, so that every thread inherits the mask.
     const int quitSignals = blockQuitSignals();
 

@@ -37,6 +37,31 @@ void appendEscaped(std::string& out, std::string_view text) {
     }
 }
 
+// syslog(3) priorities, which the journal keeps.
+std::string_view priority(Logger::Level level) {
+    switch (level) {
+    case Logger::Level::information:
+        return "6";
+    case Logger::Level::warning:
+        return "4";
+    case Logger::Level::error:
+        return "3";
+    }
+    return "6";
+}
+
+std::string_view fallbackLabel(Logger::Level level) {
+    switch (level) {
+    case Logger::Level::information:
+        return "";
+    case Logger::Level::warning:
+        return "warning: ";
+    case Logger::Level::error:
+        return "error: ";
+    }
+    return "";
+}
+
 } // namespace
 
 JournalLogger::JournalLogger(const std::filesystem::path& journalSocket, int fallbackDescriptor)
@@ -45,13 +70,13 @@ JournalLogger::JournalLogger(const std::filesystem::path& journalSocket, int fal
     journalPresent = std::filesystem::exists(journalSocket, ignored);
 }
 
-void JournalLogger::info(std::string_view category, std::string_view message) {
+void JournalLogger::log(Level level, std::string_view category, std::string_view message) {
     if (journalPresent) {
         // sd_journal_sendv takes the bytes as they are: no format string, and values with line
         // breaks are sent in the journal's binary-safe form.
         const std::array<std::string, 5> fields = {
             field("MESSAGE=", message),
-            field("PRIORITY=", "6"),
+            field("PRIORITY=", priority(level)),
             field("SYSLOG_IDENTIFIER=", identifier),
             field("KAVREL_SUBSYSTEM=", subsystem),
             field("KAVREL_CATEGORY=", category),
@@ -65,14 +90,15 @@ void JournalLogger::info(std::string_view category, std::string_view message) {
             return;
         }
     }
-    writeFallback(category, message);
+    writeFallback(level, category, message);
 }
 
-void JournalLogger::writeFallback(std::string_view category, std::string_view message) const {
+void JournalLogger::writeFallback(Level level, std::string_view category, std::string_view message) const {
     std::string line = identifier;
     line += '[';
     appendEscaped(line, category);
     line += "]: ";
+    line += fallbackLabel(level);
     appendEscaped(line, message);
     line += '\n';
     // One write per entry, so entries from several threads do not interleave.

@@ -185,7 +185,7 @@ void JsonPreferences::setAside(const std::string& reason) {
 }
 
 void JsonPreferences::report(const std::string& message) {
-    logger.info(logCategory, message);
+    logger.warning(logCategory, message);
 }
 
 } // namespace kavrel

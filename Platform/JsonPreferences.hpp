@@ -15,8 +15,8 @@ namespace kavrel {
 // A file that cannot be read or is not a JSON object is never overwritten: it is renamed aside to
 // "<name>.corrupt-<UTC time>" (with "-<n>" added while that name is taken) and the defaults are used.
 // When even the rename fails, the file stays where it is and nothing is saved during this run.
-// Every such problem, and every failed write, is reported through the logger under the category
-// "preferences"; a failed write keeps the new value in memory for the rest of the run.
+// Every such problem, and every failed write, is reported through the logger as a warning under the
+// category "preferences"; a failed write keeps the new value in memory for the rest of the run.
 class JsonPreferences final : public Preferences {
 public:
     // Larger files are not read: far beyond a handful of settings.

@@ -18,7 +18,13 @@ bool Envelope::hasValidHeader() const noexcept {
 }
 
 std::string Envelope::encodedLine() const {
-    std::string line = "{\"v\":";
+    std::string line;
+    encodeLine(line);
+    return line;
+}
+
+void Envelope::encodeLine(std::string& line) const {
+    line = "{\"v\":";
     std::array<char, 24> version{};
     line.append(version.data(), std::to_chars(version.data(), version.data() + version.size(), v).ptr);
     line += ",\"id\":";
@@ -32,7 +38,6 @@ std::string Envelope::encodedLine() const {
         throw IPCException(IPCError::invalidFrame);
     }
     line += '\n';
-    return line;
 }
 
 Envelope Envelope::decode(std::string_view json) {

@@ -30,6 +30,9 @@ struct Envelope {
     // The compact JSON text and one line feed. Throws JSONError when the payload cannot be written,
     // IPCException(invalidFrame) when the header is invalid or the text holds frameLimit bytes or more.
     std::string encodedLine() const;
+    // The same, written over `out`'s contents: with enough capacity reserved the text is built in
+    // that one buffer, leaving no copies of it behind in freed memory.
+    void encodeLine(std::string& out) const;
 
     // Reads the keys "v" (an integer: a JSON number with an exact int64 value, so 1.0 is accepted),
     // "id" and "type" (strings) and "payload" (an object); other keys are ignored. Any missing or

@@ -2,9 +2,15 @@
 
 #include <simdjson.h>
 
+#include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <locale.h>
 #include <optional>
+#include <string>
 
 namespace kavrel::JSONReader {
 namespace {
@@ -23,10 +29,102 @@ struct DepthLimitedParser {
     simdjson::dom::parser parser;
 };
 
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The length of the JSON number at the start of `text`, or 0 when none starts there.
+std::size_t numberLength(std::string_view text) {
+    std::size_t at = 0;
+    const auto digits = [&] {
+        const std::size_t start = at;
+        while (at < text.size() && isDigit(text[at])) {
+            ++at;
+        }
+        return at - start;
+    };
+    if (at < text.size() && text[at] == '-') {
+        ++at;
+    }
+    const std::size_t integerStart = at;
+    const std::size_t integerDigits = digits();
+    if (integerDigits == 0 || (integerDigits > 1 && text[integerStart] == '0')) {
+        return 0;
+    }
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        if (digits() == 0) {
+            return 0;
+        }
+    }
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        ++at;
+        if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+            ++at;
+        }
+        if (digits() == 0) {
+            return 0;
+        }
+    }
+    return at;
+}
+
+// strtod in the "C" locale: the application's locale may use another decimal separator.
+double nearestDouble(const std::string& number) {
+    static const locale_t cLocale = ::newlocale(LC_ALL_MASK, "C", locale_t{});
+    if (cLocale == locale_t{}) {
+        throw JSONError("JSON reader could not read a number: no C locale");
+    }
+    return ::strtod_l(number.c_str(), nullptr, cLocale);
+}
+
+// simdjson refuses valid JSON numbers that it cannot hold exactly: integers beyond 64 bits and some
+// long mantissas with large exponents. Numbers are doubles here, so every number is rewritten as the
+// nearest double, in exponent form (which keeps -0.0 and is read back exactly); only a number beyond
+// the double range stays refused. Strings are copied as they are, and text that is not a JSON number
+// is left for the parser to refuse.
+std::string withNearestDoubles(std::string_view json) {
+    std::string out;
+    out.reserve(json.size());
+    std::size_t at = 0;
+    while (at < json.size()) {
+        const char c = json[at];
+        if (c == '"') {
+            const std::size_t start = at++;
+            while (at < json.size() && json[at] != '"') {
+                at += json[at] == '\\' ? 2 : 1;
+            }
+            at = std::min(at + 1, json.size());
+            out.append(json, start, at - start);
+            continue;
+        }
+        const std::size_t length = (c == '-' || isDigit(c)) ? numberLength(json.substr(at)) : 0;
+        if (length == 0) {
+            out += c;
+            ++at;
+            continue;
+        }
+        const double number = nearestDouble(std::string(json.substr(at, length)));
+        if (!std::isfinite(number)) {
+            throw JSONError("invalid JSON: a number beyond the range of a double");
+        }
+        std::array<char, 32> text{};
+        const auto written =
+            std::to_chars(text.data(), text.data() + text.size(), number, std::chars_format::scientific);
+        out.append(text.data(), written.ptr);
+        at += length;
+    }
+    return out;
+}
+
 // The element stays valid until the next parse on this thread.
 element parseDocument(const char* data, std::size_t length, bool inPlace) {
     thread_local DepthLimitedParser reader;
     auto result = reader.parser.parse(data, length, !inPlace);
+    if (result.error() == simdjson::NUMBER_ERROR) {
+        const std::string rewritten = withNearestDoubles(std::string_view(data, length));
+        result = reader.parser.parse(rewritten.data(), rewritten.size(), true);
+    }
     if (result.error()) {
         throw JSONError(std::string("invalid JSON: ") + simdjson::error_message(result.error()));
     }

@@ -3,7 +3,9 @@
 #include "CompanionCore/storage/StorageError.hpp"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -35,6 +37,21 @@ void createMissingLevels(const std::filesystem::path& path) {
 
 } // namespace
 
+std::string failedCall(std::string_view what, int error) {
+    return std::string(what) + ": " + std::strerror(error);
+}
+
+std::string describeOwnerAndMode(const struct stat& status, mode_t mode) {
+    if (status.st_uid != ::geteuid()) {
+        return "owned by user " + std::to_string(status.st_uid) + ", not by user " +
+               std::to_string(::geteuid());
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "mode %04o, not %04o", static_cast<unsigned>(status.st_mode & 07777),
+                  static_cast<unsigned>(mode));
+    return text;
+}
+
 std::filesystem::path homeDirectory() {
     if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
         return home;
@@ -64,16 +81,19 @@ std::filesystem::path directory() {
 
     const std::filesystem::path path = base / folderName;
     if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-        throw StorageError::unsafeDirectory();
+        throw StorageError::unsafeDirectory(path, failedCall("cannot be created", errno));
     }
     // lstat: a symbolic link in the last component is examined as the link, and refused.
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) {
-        throw StorageError::unsafeDirectory();
+        throw StorageError::unsafeDirectory(path, failedCall("cannot be examined", errno));
     }
-    if ((status.st_mode & S_IFMT) != S_IFDIR || status.st_uid != ::geteuid() ||
-        (status.st_mode & 0777) != 0700) {
-        throw StorageError::unsafeDirectory();
+    if ((status.st_mode & S_IFMT) != S_IFDIR) {
+        throw StorageError::unsafeDirectory(path, S_ISLNK(status.st_mode) ? "is a symbolic link"
+                                                                          : "is not a directory");
+    }
+    if (status.st_uid != ::geteuid() || (status.st_mode & 0777) != 0700) {
+        throw StorageError::unsafeDirectory(path, describeOwnerAndMode(status, 0700));
     }
     return path;
 }

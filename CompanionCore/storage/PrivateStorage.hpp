@@ -1,6 +1,10 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <string>
+#include <string_view>
 
 namespace kavrel {
 
@@ -20,6 +24,13 @@ std::filesystem::path dataHome();
 // be found or created, and StorageError::unsafeDirectory when the private directory fails a check.
 // Nothing found on disk is ever changed.
 std::filesystem::path directory();
+
+// "<what>: <the error's text>".
+std::string failedCall(std::string_view what, int error);
+
+// Why a file or directory that must belong to the effective user with exactly `mode` does not:
+// "owned by user 1001, not by user 1000" or "mode 0755, not 0700".
+std::string describeOwnerAndMode(const struct stat& status, mode_t mode);
 
 } // namespace PrivateStorage
 } // namespace kavrel

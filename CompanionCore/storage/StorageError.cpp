@@ -22,6 +22,12 @@ std::string describe(StorageError::Code code, int32_t status) {
 
 } // namespace
 
+StorageError StorageError::unsafeDirectory(const std::filesystem::path& path, std::string_view failedCheck) {
+    StorageError error(Code::unsafeDirectory, 0);
+    error.failure = path.string() + ": " + std::string(failedCheck);
+    return error;
+}
+
 StorageError::StorageError(Code code, int32_t status)
     : errorCode(code), storeStatus(status), text(describe(code, status)) {}
 

@@ -6,6 +6,7 @@
 #include "CompanionCore/runtime/ThreadSerialQueue.hpp"
 #include "CompanionCore/runtime/UUID.hpp"
 #include "CompanionCore/storage/PrivateStorage.hpp"
+#include "CompanionCore/storage/SecretBytes.hpp"
 #include "CompanionCore/storage/SecretStore.hpp"
 #include "CompanionCore/storage/StorageError.hpp"
 #include "CompanionCore/storage/StorageKey.hpp"
@@ -37,6 +38,10 @@ constexpr const char* protocolErrorText = "Connector protocol error. Reconnectin
 constexpr const char* unresponsiveText = "Connector did not respond. Reconnecting…";
 constexpr const char* stoppedText = "Connector stopped. Reconnecting…";
 
+// The "initialize" line: its header and the payload's key name (under 200 bytes) and the key text
+// (64 hexadecimal characters), with ample room to spare.
+constexpr std::size_t secretLineCapacity = 1024;
+
 bool isLaunchable(const std::filesystem::path& executable) {
     if (!executable.is_absolute()) {
         return false;
@@ -54,12 +59,36 @@ bool connectorStateMayExist(const std::filesystem::path& directory) {
     return entry.type() != std::filesystem::file_type::not_found;
 }
 
+// A line on its way to the writer queue. One that carries the storage key is wiped once the last
+// owner lets go, whether it was written or dropped with the queue.
+struct OutboundLine {
+    std::string bytes;
+    bool secret = false;
+
+    ~OutboundLine() {
+        if (secret) {
+            wipeMemory(bytes.data(), bytes.size());
+        }
+    }
+};
+
 bool succeeded(const Envelope& reply) {
     const auto ok = reply.payload.find("ok");
     return ok != reply.payload.end() && ok->second.boolean() == true;
 }
 
 } // namespace
+
+// The key provider's answer on its way from the keyring queue to the main loop; shared, so that no
+// copy of a task copies the key, and wiped once the last owner lets go.
+struct HelperSupervisor::FetchedKey {
+    enum class Outcome { key, storageFailure, otherFailure };
+
+    std::string text;
+    Outcome outcome = Outcome::otherFailure;
+
+    ~FetchedKey() { wipeMemory(text.data(), text.size()); }
+};
 
 std::string HelperSupervisor::describe(std::string_view code) {
     static constexpr std::string_view invalidCode =
@@ -100,6 +129,8 @@ HelperSupervisor::HelperSupervisor(Ports ports, std::filesystem::path executable
       statusObject(JSONObject{}),
       writer(ports.writer ? std::move(ports.writer)
                           : std::make_unique<ThreadSerialQueue>(std::string(writerLabel))),
+      keyring(ports.keyring ? std::move(ports.keyring)
+                            : std::make_unique<ThreadSerialQueue>(std::string(keyringLabel))),
       launchedAt(ports.loop.now()), generation(makeUUIDString()), executable(std::move(executable)),
       directory(std::move(directory)), storageKey(std::move(storageKey)) {}
 
@@ -125,17 +156,46 @@ std::optional<std::string> HelperSupervisor::readChunk(int descriptor) {
 }
 
 void HelperSupervisor::launch() {
-    if (process || shuttingDown) {
+    if (process || shuttingDown || fetchingKey) {
         return;
     }
     restart.cancel();
-    std::string key;
+    if (!isLaunchable(executable)) {
+        messageLine.set(bundleText);
+        return;
+    }
+    // The keyring may answer only after an unlock prompt: the interface must not wait for it.
+    fetchingKey = true;
+    keyring->async([weak = weak_from_this(), mainLoop = &loop, provider = storageKey] {
+        auto fetched = std::make_shared<FetchedKey>();
+        try {
+            fetched->text = provider();
+            fetched->outcome = FetchedKey::Outcome::key;
+        } catch (const StorageError&) {
+            fetched->outcome = FetchedKey::Outcome::storageFailure;
+        } catch (...) {
+            fetched->outcome = FetchedKey::Outcome::otherFailure;
+        }
+        mainLoop->post([weak, fetched] {
+            if (auto self = weak.lock()) {
+                self->keyArrived(*fetched);
+            }
+        });
+    });
+}
+
+void HelperSupervisor::keyArrived(FetchedKey& fetched) {
+    fetchingKey = false;
+    if (shuttingDown) {
+        return;
+    }
+    if (fetched.outcome != FetchedKey::Outcome::key) {
+        messageLine.set(fetched.outcome == FetchedKey::Outcome::storageFailure ? std::string(keychainText)
+                                                                               : bundleText);
+        return;
+    }
     std::unique_ptr<ChildProcess> child;
     try {
-        if (!isLaunchable(executable)) {
-            throw IPCException(IPCError::helperUnavailable);
-        }
-        key = storageKey();
         generation = makeUUIDString();
         child = launcher.spawn(executable, ConnectorContract::arguments(directory),
                                ConnectorContract::environment(PrivateStorage::homeDirectory()),
@@ -144,9 +204,6 @@ void HelperSupervisor::launch() {
                                        self->exited(childGeneration);
                                    }
                                });
-    } catch (const StorageError&) {
-        messageLine.set(std::string(keychainText));
-        return;
     } catch (...) {
         messageLine.set(bundleText);
         return;
@@ -177,13 +234,25 @@ void HelperSupervisor::launch() {
             self->expireCommands();
         }
     });
+    sendInitialize(fetched.text);
+}
 
-    send("initialize", JSONObject{{"storageKey", JSONValue(std::move(key))}},
-         [weak](std::optional<Envelope> reply) {
-             if (auto self = weak.lock()) {
-                 self->completeInitialize(reply);
-             }
-         });
+void HelperSupervisor::sendInitialize(std::string& key) {
+    // The key's buffer moves into the payload and is wiped there once the line is made: the line
+    // itself (built in one buffer) is wiped when the writer queue lets go of it.
+    JSONObject payload;
+    payload.emplace("storageKey", std::move(key));
+    Envelope envelope(makeUUIDString(), "initialize", std::move(payload));
+    submit(
+        envelope,
+        [weak = weak_from_this()](std::optional<Envelope> reply) {
+            if (auto self = weak.lock()) {
+                self->completeInitialize(reply);
+            }
+        },
+        true);
+    std::string& sent = *envelope.payload.at("storageKey").string();
+    wipeMemory(sent.data(), sent.size());
 }
 
 void HelperSupervisor::completeInitialize(const std::optional<Envelope>& reply) {
@@ -289,34 +358,42 @@ void HelperSupervisor::refreshStatus() {
 }
 
 void HelperSupervisor::send(std::string_view type, JSONObject payload, Completion completion) {
+    submit(Envelope(makeUUIDString(), std::string(type), std::move(payload)), std::move(completion), false);
+}
+
+void HelperSupervisor::submit(const Envelope& envelope, Completion completion, bool secret) {
     if (!process || !process->isRunning() || pending.size() >= maxPendingCommands) {
         if (completion) {
             completion(std::nullopt);
         }
         return;
     }
-    Envelope envelope(makeUUIDString(), std::string(type), std::move(payload));
     if (!completion) {
         completion = [](std::optional<Envelope>) {
         };
     }
     pending.emplace(envelope.id, PendingCommand{loop.now() + commandDeadline, std::move(completion)});
-    write(envelope);
+    write(envelope, secret);
 }
 
 void HelperSupervisor::reply(const Envelope& envelope) {
     if (envelope.type == "nativeResult") {
-        write(envelope);
+        write(envelope, false);
     }
 }
 
-void HelperSupervisor::write(const Envelope& envelope) {
+void HelperSupervisor::write(const Envelope& envelope, bool secret) {
     if (!input) {
         return;
     }
-    std::string line;
+    auto line = std::make_shared<OutboundLine>();
+    line->secret = secret;
+    if (secret) {
+        // Room for the whole line, so that growing it leaves no partial copy of the key behind.
+        line->bytes.reserve(secretLineCapacity);
+    }
     try {
-        line = envelope.encodedLine();
+        envelope.encodeLine(line->bytes);
     } catch (const JSONError&) {
         return;
     } catch (const IPCException&) {
@@ -324,7 +401,7 @@ void HelperSupervisor::write(const Envelope& envelope) {
     }
     writer->async([weak = weak_from_this(), mainLoop = &loop, target = input, line = std::move(line),
                    childGeneration = generation] {
-        if (target->write(line) == ChildInput::Outcome::failed) {
+        if (target->write(line->bytes) == ChildInput::Outcome::failed) {
             mainLoop->post([weak, childGeneration] {
                 if (auto self = weak.lock()) {
                     self->writeFailed(childGeneration);
@@ -453,7 +530,7 @@ void HelperSupervisor::shutdown() {
     stopChild();
     if (child && !child->waitForExit(killGrace)) {
         child->signal(SIGKILL);
-        child->waitForExit(std::nullopt);
+        child->waitForExit(exitWaitAfterKill);
     }
 }
 

@@ -30,7 +30,8 @@ class SecretStore;
 class HelperSupervisor : public std::enable_shared_from_this<HelperSupervisor> {
 public:
     // Yields the storage key text sent in "initialize"; throws on failure (StorageError when the
-    // keychain or the private storage is at fault).
+    // keychain or the private storage is at fault). Runs on the keyring queue, never on the main
+    // loop: the keyring may block it for as long as its unlock prompt stays open.
     using KeyProvider = std::function<std::string()>;
     // The command's "result", or none when it was refused or lost with the child.
     using Completion = std::function<void(std::optional<Envelope>)>;
@@ -42,14 +43,20 @@ public:
         SecretStore& secrets;
         // Performs every write to the child; a worker thread labelled writerLabel when none is given.
         std::unique_ptr<SerialQueue> writer = nullptr;
+        // Runs the key provider; a worker thread labelled keyringLabel when none is given.
+        std::unique_ptr<SerialQueue> keyring = nullptr;
     };
 
     static constexpr std::string_view writerLabel = "com.quartzfield.kavrel.ipc-write";
+    static constexpr std::string_view keyringLabel = "com.quartzfield.kavrel.keyring";
     static constexpr std::size_t maxPendingCommands = 16;
     static constexpr std::chrono::seconds commandDeadline{20};
     static constexpr std::chrono::seconds maintenanceInterval{1};
     static constexpr std::chrono::seconds statusInterval{5};
     static constexpr std::chrono::seconds killGrace{2};
+    // How long shutdown() waits for the exit after SIGKILL. A child in uninterruptible sleep can
+    // outlast it; the application then ends anyway and the child is reaped without us.
+    static constexpr std::chrono::seconds exitWaitAfterKill{3};
     static constexpr std::chrono::seconds stableRun{60};
     static constexpr std::chrono::seconds maxRestartDelay{30};
     static constexpr int maxQuickRestarts = 6;
@@ -80,7 +87,8 @@ public:
         onNativeCommand = std::move(callback);
     }
 
-    // Starts a child unless one runs or shutdown() was called.
+    // Starts a child unless one runs, its key is being fetched, or shutdown() was called. The key is
+    // fetched on the keyring queue; the launch goes on on the main loop once it arrives.
     void launch();
     // Sends one command. The completion runs exactly once: before send returns when there is no
     // running child or maxPendingCommands are in flight, otherwise when the result arrives or the
@@ -92,7 +100,8 @@ public:
     void refreshStatus();
     // Restarts the connector on the user's request, clearing the back-off and the suppression.
     void reconnect();
-    // Stops the child for good: blocks for at most killGrace plus the killed child's exit.
+    // Stops the child for good and abandons a key still being fetched: blocks for at most killGrace
+    // plus exitWaitAfterKill.
     void shutdown();
 
 private:
@@ -100,16 +109,20 @@ private:
         MainLoop::TimePoint deadline;
         Completion completion;
     };
+    struct FetchedKey;
 
     HelperSupervisor(Ports ports, std::filesystem::path executable, std::filesystem::path directory,
                      KeyProvider storageKey);
 
+    void keyArrived(FetchedKey& fetched);
+    void sendInitialize(std::string& key);
+    void submit(const Envelope& envelope, Completion completion, bool secret);
     void completeInitialize(const std::optional<Envelope>& reply);
     void readOutput(int descriptor, const std::string& childGeneration);
     void drainDiagnostics(int descriptor);
     void receive(const std::string& chunk, const std::string& childGeneration);
     void dispatch(const Envelope& envelope);
-    void write(const Envelope& envelope);
+    void write(const Envelope& envelope, bool secret);
     void writeFailed(const std::string& childGeneration);
     void expireCommands();
     bool isStopping() const;
@@ -131,6 +144,8 @@ private:
     Cancellable diagnosticsWatch;
     JSONLDecoder decoder;
     std::unique_ptr<SerialQueue> writer;
+    std::unique_ptr<SerialQueue> keyring;
+    bool fetchingKey = false;
     std::map<std::string, PendingCommand, std::less<>> pending;
     Cancellable timer;
     Cancellable restart;

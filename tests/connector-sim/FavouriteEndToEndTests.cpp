@@ -26,7 +26,7 @@ struct SharingOn final : Preferences, Clipboard, Logger {
     }
     void set(std::string_view, JSONValue) override {}
     void setText(const std::string&) override {}
-    void info(std::string_view, std::string_view) override {}
+    void log(Level, std::string_view, std::string_view) override {}
 };
 
 TEST(FavouriteEndToEnd, TheConnectorsWriteLandsInTheMusicAppAndReadsBack) {

@@ -35,7 +35,7 @@ public:
 
 class RecordingLogger final : public Logger {
 public:
-    void info(std::string_view category, std::string_view message) override {
+    void log(Level, std::string_view category, std::string_view message) override {
         lines.push_back(std::string(category) + ": " + std::string(message));
     }
     std::vector<std::string> lines;

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 class JsonPreferencesTest : public ::testing::Test, public Logger {
 protected:
-    void info(std::string_view category, std::string_view message) override {
+    void log(Level, std::string_view category, std::string_view message) override {
         EXPECT_EQ(category, "preferences");
         messages.emplace_back(message);
     }

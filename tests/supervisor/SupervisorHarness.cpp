@@ -25,9 +25,14 @@ SupervisorTest::~SupervisorTest() {
 void SupervisorTest::makeSupervisor(std::filesystem::path executable, HelperSupervisor::KeyProvider keys) {
     auto queue = std::make_unique<ManualQueue>(std::string(HelperSupervisor::writerLabel));
     writer = queue.get();
-    supervisor = HelperSupervisor::create(
-        {.loop = loop, .launcher = launcher, .secrets = secrets, .writer = std::move(queue)},
-        std::move(executable), directory, std::move(keys));
+    auto keyQueue = std::make_unique<ManualQueue>(std::string(HelperSupervisor::keyringLabel));
+    keyring = keyQueue.get();
+    supervisor = HelperSupervisor::create({.loop = loop,
+                                           .launcher = launcher,
+                                           .secrets = secrets,
+                                           .writer = std::move(queue),
+                                           .keyring = std::move(keyQueue)},
+                                          std::move(executable), directory, std::move(keys));
     supervisor->setOnReady([this] { ++readyCalls; });
     supervisor->setOnUnavailable([this] { ++unavailableCalls; });
     supervisor->setOnNativeCommand([this](const Envelope& envelope) { nativeCommands.push_back(envelope); });
@@ -39,7 +44,7 @@ void SupervisorTest::makeSupervisor(std::filesystem::path executable, HelperSupe
 void SupervisorTest::flush() {
     do {
         loop.runUntilIdle();
-    } while (writer->drain() > 0);
+    } while (writer->drain() + keyring->drain() > 0);
 }
 
 std::vector<std::string> SupervisorTest::sentTypes() {

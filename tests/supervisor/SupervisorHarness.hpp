@@ -62,6 +62,7 @@ protected:
     FakeProcessLauncher launcher{loop};
     InMemorySecretStore secrets;
     ManualQueue* writer = nullptr;
+    ManualQueue* keyring = nullptr;
     std::filesystem::path directory;
     std::shared_ptr<HelperSupervisor> supervisor;
     int readyCalls = 0;

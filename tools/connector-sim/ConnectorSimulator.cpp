@@ -3,6 +3,8 @@
 #include "CompanionCore/ipc/OriginValidator.hpp"
 #include "CompanionCore/supervisor/ConnectorContract.hpp"
 
+#include <sys/prctl.h>
+
 #include <algorithm>
 #include <charconv>
 #include <stdexcept>
@@ -388,6 +390,9 @@ JSONObject ConnectorSimulator::status() const {
                             {"authorized", state.roonAuthorized}}},
         {"music", std::move(music)},
     };
+    if (options.reportDumpable) {
+        object.emplace("dumpable", ::prctl(PR_GET_DUMPABLE) == 1);
+    }
     for (const auto& [key, value] : options.statusExtra) {
         object.insert_or_assign(key, value);
     }

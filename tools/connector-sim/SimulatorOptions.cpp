@@ -87,6 +87,8 @@ SimulatorOptions SimulatorOptions::fromJSON(const JSONValue& document) {
             options.favouriteReadOnSnapshot = readBool(key, value);
         } else if (key == "favouriteWriteOnSnapshot") {
             options.favouriteWriteOnSnapshot = readBool(key, value);
+        } else if (key == "reportDumpable") {
+            options.reportDumpable = readBool(key, value);
         } else if (key == "crashAtStart") {
             options.crashAtStart = readBool(key, value);
         } else if (key == "crashAfterSeconds") {
