@@ -5,6 +5,7 @@
 #include "Platform/MprisIdentity.hpp"
 #include "Platform/MprisMetadata.hpp"
 #include "Platform/MprisPlayerDirectory.hpp"
+#include "Platform/TrackEvents.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -28,11 +29,12 @@ FourCharCode stateCode(const QVariant& status) {
     return music::playerStatePaused;
 }
 
-// The current track as read once: MPRIS offers no way to ask about a track again.
+// The current track as read once: MPRIS offers no way to ask about a track again. Tracks that can be
+// written carry the unique ID the events know them by.
 class Track final : public MusicScriptingTrack {
 public:
-    Track(MprisMetadata metadata, std::optional<MprisIdentity> identity)
-        : metadata(std::move(metadata)), identity(std::move(identity)) {}
+    Track(MprisMetadata metadata, std::optional<MprisIdentity> identity, std::int64_t uniqueID)
+        : metadata(std::move(metadata)), identity(std::move(identity)), uniqueID(uniqueID) {}
 
     std::string name() override { return metadata.title; }
     std::string artist() override { return metadata.artist; }
@@ -40,7 +42,7 @@ public:
     double duration() override { return metadata.lengthSeconds; }
     std::string persistentID() override { return identity ? identity->persistentID : std::string(); }
     std::int64_t databaseID() override { return identity ? identity->databaseID : 0; }
-    std::int64_t itemID() override { return 0; }
+    std::int64_t itemID() override { return uniqueID; }
 
     std::optional<std::vector<std::uint8_t>> artworkData() override {
         if (!metadata.artUrl) {
@@ -52,6 +54,7 @@ public:
 private:
     MprisMetadata metadata;
     std::optional<MprisIdentity> identity;
+    std::int64_t uniqueID;
 };
 
 } // namespace
@@ -60,7 +63,7 @@ private:
 // an empty value, as the bridge expects of its scripting port.
 class MprisMusicApp::Scripting final : public MusicScripting {
 public:
-    Scripting(const MprisMusicApp& app, MusicScriptingDelegate* delegate, int timeoutMs)
+    Scripting(MprisMusicApp& app, MusicScriptingDelegate* delegate, int timeoutMs)
         : app(app), delegate(delegate), timeoutMs(timeoutMs) {}
 
     FourCharCode playerState() override {
@@ -68,19 +71,22 @@ public:
         return playback ? stateCode(*playback) : 0;
     }
 
+    // Some players (browsers) do not tell the position: it reads as 0 and the rest stands.
     double playerPosition() override {
-        const auto microseconds = read(QStringLiteral("Position"));
-        return microseconds ? microseconds->toDouble() / 1e6 : 0;
+        const MprisBus::Reply microseconds = app.readPlayer(QStringLiteral("Position"), timeoutMs);
+        return microseconds.status == status::noErr ? microseconds.value.toDouble() / 1e6 : 0;
     }
 
     std::shared_ptr<MusicScriptingTrack> currentTrack() override {
         const auto value = read(QStringLiteral("Metadata"));
         auto metadata = value ? MprisMetadata::decode(*value) : std::nullopt;
+        auto shared = metadata ? app.share(*metadata) : std::nullopt;
+        auto identity = shared ? std::optional(shared->identity) : std::nullopt;
+        const std::int64_t uniqueID = app.events.setCurrent(std::move(shared));
         if (!metadata) {
             return nullptr;
         }
-        auto identity = MprisIdentity::of(MprisIdentity::playerOf(app.player->toStdString()), *metadata);
-        return std::make_shared<Track>(std::move(*metadata), std::move(identity));
+        return std::make_shared<Track>(std::move(*metadata), std::move(identity), uniqueID);
     }
 
 private:
@@ -93,7 +99,7 @@ private:
         return std::move(reply.value);
     }
 
-    const MprisMusicApp& app;
+    MprisMusicApp& app;
     MusicScriptingDelegate* delegate;
     int timeoutMs;
 };
@@ -121,7 +127,7 @@ bool MprisMusicApp::hasRunningApplication(std::string_view) {
         disconnect(); // the bus is gone or stuck: a fresh connection on the next call
         return false;
     }
-    player = directory->chosen();
+    player = roster->chosen();
     return player.has_value();
 }
 
@@ -129,16 +135,17 @@ OSStatus MprisMusicApp::determinePermissionToAutomate(const AEDesc&, FourCharCod
     return status::noErr;
 }
 
-OSStatus MprisMusicApp::send(const AppleEvent&, AEDesc& reply, std::int32_t, long) {
-    reply = AEDesc::makeRecord(ae::typeAppleEvent);
-    reply.putParam(ae::keyErrorNumber, AEDesc::makeLong(status::errAENoSuchObject));
+OSStatus MprisMusicApp::send(const AppleEvent& event, AEDesc& reply, std::int32_t, long) {
+    reply = events.answer(event);
     return status::noErr;
 }
 
 bool MprisMusicApp::connect() {
     connection = QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName);
+    roster = std::make_unique<MprisPlayerRoster>();
     if (connection->isConnected()) {
-        directory = MprisPlayerDirectory::open(*connection, MprisBus::milliseconds(kMusicTimeoutTicks));
+        directory =
+            MprisPlayerDirectory::open(*connection, MprisBus::milliseconds(kMusicTimeoutTicks), *roster);
     }
     if (!directory) {
         disconnect();
@@ -149,6 +156,7 @@ bool MprisMusicApp::connect() {
 
 void MprisMusicApp::disconnect() {
     directory.reset();
+    favorites.reset();
     connection.reset();
     QDBusConnection::disconnectFromBus(connectionName);
 }
@@ -157,7 +165,26 @@ MprisBus::Reply MprisMusicApp::readPlayer(const QString& property, int timeoutMs
     if (!connection || !player) {
         return {status::procNotFound, {}};
     }
-    return MprisBus::playerProperty(*connection, *player, property, timeoutMs);
+    return MprisBus::playerProperty(*connection, QString::fromStdString(player->name), property, timeoutMs);
+}
+
+// The chosen player's track with its channel when the player keeps favourites; read-only otherwise.
+std::optional<SharedTrack> MprisMusicApp::share(const MprisMetadata& metadata) {
+    const auto identity = MprisIdentity::of(MprisIdentity::playerOf(player->name), metadata);
+    if (!identity) {
+        return std::nullopt;
+    }
+    if (!favorites || favorites->first != player->owner) {
+        favorites.emplace(player->owner, MprisFavorites::of(*connection, QString::fromStdString(player->name),
+                                                            MprisBus::milliseconds(kMusicTimeoutTicks)));
+    }
+    const auto& channel = favorites->second;
+    if (const auto key = channel ? channel->keyOf(metadata) : std::nullopt) {
+        return SharedTrack{*identity, *key, channel->channel, std::nullopt};
+    }
+    const auto shown =
+        metadata.userRating ? std::optional(isTopRating(*metadata.userRating, 1.0)) : std::nullopt;
+    return SharedTrack{*identity, {}, nullptr, shown};
 }
 
 } // namespace kavrel
