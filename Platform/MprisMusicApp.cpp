@@ -170,17 +170,18 @@ MprisBus::Reply MprisMusicApp::readPlayer(const QString& property, int timeoutMs
 
 // The chosen player's track with its channel when the player keeps favourites; read-only otherwise.
 std::optional<SharedTrack> MprisMusicApp::share(const MprisMetadata& metadata) {
-    const auto identity = MprisIdentity::of(MprisIdentity::playerOf(player->name), metadata);
-    if (!identity) {
-        return std::nullopt;
-    }
+    const std::string name = MprisIdentity::playerOf(player->name);
     if (!favorites || favorites->first != player->owner) {
         favorites.emplace(player->owner, MprisFavorites::of(*connection, QString::fromStdString(player->name),
                                                             MprisBus::milliseconds(kMusicTimeoutTicks)));
     }
     const auto& channel = favorites->second;
     if (const auto key = channel ? channel->keyOf(metadata) : std::nullopt) {
-        return SharedTrack{*identity, *key, channel->channel, std::nullopt};
+        return SharedTrack{MprisIdentity::ofKey(name, *key), *key, channel->channel, std::nullopt};
+    }
+    const auto identity = MprisIdentity::of(name, metadata);
+    if (!identity) {
+        return std::nullopt;
     }
     const auto shown =
         metadata.userRating ? std::optional(isTopRating(*metadata.userRating, 1.0)) : std::nullopt;

@@ -30,10 +30,11 @@ CurrentSongRater::Song QuodLibetRater::current() {
     }
     reply.value.value<QDBusArgument>() >> song;
     Song current{status::noErr, song.value(QStringLiteral("~filename")).toStdString(), std::nullopt};
+    // A song never rated has no ~#rating.
+    const QString rating = song.value(QStringLiteral("~#rating"), QString::number(unrated()));
     bool number = false;
-    const double rating = song.value(QStringLiteral("~#rating")).toDouble(&number);
-    if (number) {
-        current.rating = rating;
+    if (const double value = rating.toDouble(&number); number) {
+        current.rating = value;
     }
     return current;
 }

@@ -7,7 +7,7 @@
 namespace kavrel {
 
 // Quod Libet's own interface (net.sacredchao.QuodLibet): CurrentSong names the song by its file
-// (~filename) and gives its rating (~#rating, 0 to 1); Rate rates the current song. Unrated reads 0.5.
+// (~filename) and gives its rating (~#rating, 0 to 1); Rate rates the current song. Unrated is 0.5.
 class QuodLibetRater final : public CurrentSongRater {
 public:
     QuodLibetRater(const QDBusConnection& connection, int timeoutMs)

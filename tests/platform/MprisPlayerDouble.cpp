@@ -27,7 +27,8 @@ public:
     explicit Object(std::shared_ptr<State> state) : state(std::move(state)) {}
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-        if (message.interface() != propertiesInterface || message.member() != QStringLiteral("Get")) {
+        const QString member = message.member();
+        if (message.interface() != propertiesInterface || (member != "Get" && member != "Set")) {
             return false; // QtDBus answers the rest with an error
         }
         std::lock_guard lock(state->mutex);
@@ -35,21 +36,37 @@ public:
             return true; // never answered
         }
         const QVariantList arguments = message.arguments();
-        const QVariant value = arguments.size() == 2 && arguments[0].toString() == playerInterface
-                                   ? property(arguments[1].toString())
-                                   : QVariant();
-        if (state->failing || !value.isValid()) {
+        const QString name = arguments.value(1).toString();
+        if (arguments.value(0).toString() != playerInterface || state->failing) {
             connection.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("player failure")));
-        } else {
+        } else if (member == "Set" && name == "Rating" && state->rating) {
+            state->rating = arguments.value(2).value<QDBusVariant>().variant().toDouble();
+            connection.send(message.createReply());
+        } else if (const QVariant value = property(name); member == "Get" && value.isValid()) {
             connection.send(message.createReply(QVariant::fromValue(QDBusVariant(value))));
+        } else {
+            connection.send(message.createErrorReply(QDBusError::NotSupported, QStringLiteral("not here")));
         }
         return true;
     }
 
-    QString introspect(const QString&) const override { return {}; }
+    QString introspect(const QString&) const override {
+        std::lock_guard lock(state->mutex);
+        if (!state->rating) {
+            return {};
+        }
+        return "<interface name=\"" + playerInterface +
+               "\"><property name=\"Rating\" type=\"d\" access=\"readwrite\"/></interface>";
+    }
 
 private:
     QVariant property(const QString& name) const {
+        if (state->hidden.count(name) != 0) {
+            return {};
+        }
+        if (name == QStringLiteral("Rating") && state->rating) {
+            return *state->rating;
+        }
         if (name == QStringLiteral("PlaybackStatus")) {
             return state->status;
         }
@@ -109,6 +126,28 @@ void MprisPlayerDouble::setPosition(qint64 microseconds) {
     state->position = microseconds;
 }
 
+void MprisPlayerDouble::setRating(std::optional<double> rating) {
+    std::lock_guard lock(state->mutex);
+    state->rating = rating;
+}
+
+std::optional<double> MprisPlayerDouble::rating() const {
+    std::lock_guard lock(state->mutex);
+    return state->rating;
+}
+
+void MprisPlayerDouble::hide(const QString& property) {
+    std::lock_guard lock(state->mutex);
+    state->hidden.insert(property);
+}
+
+// Flushed every hundred, so that they wait in the daemon and the receiver, not in this process.
+void MprisPlayerDouble::flood(int count, const QVariantMap& metadata) {
+    for (int sent = 1; sent <= count; ++sent) {
+        announce(QStringLiteral("Metadata"), metadata, sent % 100 == 0 || sent == count);
+    }
+}
+
 void MprisPlayerDouble::setHanging(bool hanging) {
     std::lock_guard lock(state->mutex);
     state->hanging = hanging;
@@ -140,12 +179,14 @@ QVariantMap MprisPlayerDouble::metadata(const QString& title, const QStringList&
     return metadata;
 }
 
-void MprisPlayerDouble::announce(const QString& property, const QVariant& value) {
+void MprisPlayerDouble::announce(const QString& property, const QVariant& value, bool flushed) {
     QDBusMessage signal =
         QDBusMessage::createSignal(objectPath, propertiesInterface, QStringLiteral("PropertiesChanged"));
     signal << playerInterface << QVariantMap{{property, value}} << QStringList();
     connection.send(signal);
-    flush();
+    if (flushed) {
+        flush();
+    }
 }
 
 // Messages of one connection reach the daemon in order: once it has answered this call, it has

@@ -7,14 +7,15 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <set>
 
 namespace kavrel {
 
-// A scriptable MPRIS player on the session bus. It has a connection of its own and answers
-// Properties.Get of the Player interface on a thread of its own, so a caller blocked on a reply does
-// not block the player. State and metadata changes are announced with PropertiesChanged, as a real
-// player does; the position is not, as with real players. Every change is through the bus daemon
-// before the setter returns, so a later call from another connection sees its effects.
+// A scriptable MPRIS player on the session bus. It has a connection of its own and answers the
+// Player interface's properties on a thread of its own, so a caller blocked on a reply does not block
+// the player. State and metadata changes are announced with PropertiesChanged, as a real player does;
+// the position is not. Every change is through the bus daemon before the setter returns.
 class MprisPlayerDouble {
 public:
     // Takes the bus name org.mpris.MediaPlayer2.<suffix> once its state is set.
@@ -28,10 +29,17 @@ public:
     void setStatus(const QString& status);
     void setMetadata(const QVariantMap& metadata);
     void setPosition(qint64 microseconds);
+    // A Rating that callers may set (introspection declares it readwrite); none: no such property.
+    void setRating(std::optional<double> rating);
+    std::optional<double> rating() const;
+    // Answers reading this property with NotSupported, as browsers do for Position.
+    void hide(const QString& property);
     // Stops answering: calls wait for their time-out.
     void setHanging(bool hanging);
     // Answers every call with an error.
     void setFailing(bool failing);
+    // Announces `count` metadata changes as fast as the bus takes them.
+    void flood(int count, const QVariantMap& metadata);
     // Gives up the bus name, as a quitting player does.
     void vanish();
 
@@ -42,15 +50,17 @@ public:
 private:
     class Object;
     struct State {
-        std::mutex mutex;
+        mutable std::mutex mutex;
         QString status;
         QVariantMap metadata;
         qint64 position = 0;
+        std::optional<double> rating;
+        std::set<QString> hidden;
         bool hanging = false;
         bool failing = false;
     };
 
-    void announce(const QString& property, const QVariant& value);
+    void announce(const QString& property, const QVariant& value, bool flushed = true);
     void flush();
 
     const QString name;

@@ -24,7 +24,7 @@ bool available() {
     return ::access(runner, X_OK) == 0;
 }
 
-int runTests(const std::string& filter) {
+int runTests(const std::string& filter, bool display) {
     const ScratchDirectory home;
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     const std::string filterArgument = "--gtest_filter=" + filter;
@@ -33,6 +33,10 @@ int runTests(const std::string& filter) {
         ::setenv("HOME", home.path().c_str(), 1);
         ::setenv(insideMarker, "1", 1);
         ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        if (display) {
+            ::execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 640x480x24", runner, "--", self.c_str(),
+                     filterArgument.c_str(), static_cast<char*>(nullptr));
+        }
         ::execl(runner, "dbus-run-session", "--", self.c_str(), filterArgument.c_str(),
                 static_cast<char*>(nullptr));
         ::_exit(127);

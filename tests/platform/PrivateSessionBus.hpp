@@ -13,7 +13,8 @@ bool inside();
 bool available();
 
 // Runs this binary under dbus-run-session with `--gtest_filter=<filter>`, HOME at a fresh directory
-// and inside() true, and waits for it. Its exit status, or -1 when it did not exit normally.
-int runTests(const std::string& filter);
+// and inside() true, and waits for it; with `display`, also on an X display of its own (xvfb-run).
+// Its exit status, or -1 when it did not exit normally.
+int runTests(const std::string& filter, bool display = false);
 
 } // namespace kavrel::PrivateSessionBus

@@ -1,0 +1,147 @@
+#include "platform/MusicSourceHarness.hpp"
+
+#include "Platform/MprisBus.hpp"
+
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QMap>
+
+#include <fstream>
+
+namespace kavrel {
+namespace {
+
+const auto admitted = [] {
+    return true;
+};
+
+bool playing(const KVDictionary& snapshot) {
+    return MusicSourceTest::text(MusicSourceTest::trackOf(snapshot), "name") == "Test Tone";
+}
+
+using MpvInside = MusicSourceTest;
+
+// A player that no one here wrote: mpv with its MPRIS plugin, read-only.
+TEST_F(MpvInside, SharesWhatMpvPlays) {
+    const char* plugin = "/etc/mpv/scripts/mpris.so";
+    if (!RealPlayer::installed({"mpv", "sox", "metaflac"}) || !std::filesystem::exists(plugin)) {
+        GTEST_SKIP() << "mpv, its MPRIS plugin, sox or metaflac is missing (packages mpv mpv-mpris sox flac)";
+    }
+    RealPlayer mpv;
+    mpv.start(QStringLiteral("mpv"),
+              {QStringLiteral("--no-config"), QStringLiteral("--really-quiet"), QStringLiteral("--ao=null"),
+               QStringLiteral("--no-video"), QStringLiteral("--script=") + plugin,
+               QString::fromStdString(mpv.tone())});
+    KVDictionary snapshot = readUntil(playing);
+    EXPECT_EQ(text(snapshot, "state"), "playing");
+    EXPECT_EQ(text(trackOf(snapshot), "artist"), "Sine Ensemble");
+    EXPECT_EQ(text(trackOf(snapshot), "album"), "Waveforms");
+    EXPECT_NEAR(number(snapshot, "durationMs"), 60000, 100);
+    EXPECT_EQ(shown(trackOf(snapshot), "favoriteWritable"), "false");
+    const double started = number(snapshot, "positionMs");
+    EXPECT_FALSE(
+        readUntil([&](const KVDictionary& later) { return number(later, "positionMs") > started; }).empty())
+        << "the position does not move";
+}
+
+// Players that keep favourites, each under its own display: the favourite set and cleared through
+// the bridge with the real clock (each write waits out the 5-second confirmation), and seen in the
+// player's own store.
+class PlayerOnDisplay : public MusicSourceTest {
+protected:
+    // Plays the tone until the snapshot carries its capture; returns its trackRef.
+    std::string capture() {
+        bridge = makeBridge(app, {}, true);
+        const KVDictionary track = trackOf(readUntil([](const KVDictionary& snapshot) {
+            return playing(snapshot) && text(trackOf(snapshot), "trackRef") != "";
+        }));
+        EXPECT_EQ(shown(track, "favoriteWritable"), "true");
+        EXPECT_EQ(shown(track, "favorited"), "false");
+        EXPECT_EQ(diagnostic("stage"), "ready");
+        return text(track, "trackRef");
+    }
+
+    // Sets and clears the favourite; `stored` reads the player's own value after each.
+    void setAndClear(const std::string& ref, const std::function<std::string()>& stored,
+                     const std::string& top, const std::string& unrated) {
+        EXPECT_TRUE(bridge->setFavorite(true, ref, admitted));
+        EXPECT_EQ(stored(), top);
+        EXPECT_EQ(shown(trackOf(bridge->readSnapshot()), "favorited"), "true");
+        EXPECT_FALSE(bridge->setFavorite(false, ref, admitted));
+        EXPECT_EQ(stored(), unrated);
+    }
+
+    static MprisBus::Reply call(const QString& service, const QString& path, const QString& interface,
+                                const QString& method, const QVariantList& arguments) {
+        return MprisBus::call(QDBusConnection::sessionBus(), service, path, interface, method, arguments,
+                              5000);
+    }
+};
+
+TEST_F(PlayerOnDisplay, Rhythmbox) {
+    if (!RealPlayer::installed({"rhythmbox", "rhythmbox-client", "sox", "metaflac"})) {
+        GTEST_SKIP() << "packages rhythmbox rhythmbox-plugins sox flac are needed";
+    }
+    RealPlayer rhythmbox;
+    rhythmbox.start(QStringLiteral("rhythmbox"), {});
+    ASSERT_TRUE(rhythmbox.registered(QStringLiteral("org.mpris.MediaPlayer2.rhythmbox")))
+        << "no MPRIS name: is rhythmbox-plugins installed?";
+    const QString uri = QStringLiteral("file://") + QString::fromStdString(rhythmbox.tone());
+    rhythmbox.run(QStringLiteral("rhythmbox-client"), {QStringLiteral("--no-start"), "--play-uri=" + uri});
+    const std::string ref = capture();
+    const QString db = QStringLiteral("org.gnome.Rhythmbox3.RhythmDB");
+    setAndClear(
+        ref,
+        [&] {
+            const auto reply =
+                call(QStringLiteral("org.gnome.Rhythmbox3"), QStringLiteral("/org/gnome/Rhythmbox3/RhythmDB"),
+                     db, QStringLiteral("GetEntryProperties"), {uri});
+            return qdbus_cast<QVariantMap>(reply.value.value<QDBusArgument>())
+                .value("rating")
+                .toString()
+                .toStdString();
+        },
+        "5", "0");
+}
+
+TEST_F(PlayerOnDisplay, QuodLibet) {
+    if (!RealPlayer::installed({"quodlibet", "sox", "metaflac"})) {
+        GTEST_SKIP() << "packages quodlibet sox flac are needed";
+    }
+    RealPlayer quodlibet;
+    std::filesystem::create_directories(quodlibet.directory() / ".config/quodlibet");
+    std::ofstream(quodlibet.directory() / ".config/quodlibet/config")
+        << "[plugins]\nactive_plugins = mpris\n";
+    quodlibet.start(QStringLiteral("quodlibet"), {});
+    ASSERT_TRUE(quodlibet.registered(QStringLiteral("org.mpris.MediaPlayer2.quodlibet")));
+    const QString tone = QString::fromStdString(quodlibet.tone());
+    // Added to the library first, or its MPRIS rating stays stale.
+    quodlibet.run(QStringLiteral("quodlibet"), {"--add-location=" + tone});
+    quodlibet.run(QStringLiteral("quodlibet"), {"--play-file=" + tone});
+    const std::string ref = capture();
+    const QString service = QStringLiteral("net.sacredchao.QuodLibet");
+    setAndClear(
+        ref,
+        [&] {
+            const auto reply = call(service, QStringLiteral("/net/sacredchao/QuodLibet"), service,
+                                    QStringLiteral("CurrentSong"), {});
+            QMap<QString, QString> song;
+            reply.value.value<QDBusArgument>() >> song;
+            return song.value(QStringLiteral("~#rating")).toStdString();
+        },
+        "1.00", "0.50");
+}
+
+TEST(MusicSource, AgainstPlayersOnAPrivateDisplay) {
+    if (PrivateSessionBus::inside()) {
+        GTEST_SKIP() << "already inside";
+    }
+    if (!PrivateSessionBus::available() || !RealPlayer::installed({"xvfb-run", "xauth"})) {
+        GTEST_SKIP() << "dbus-run-session, xvfb-run or xauth is missing (packages dbus xvfb xauth)";
+    }
+    EXPECT_EQ(PrivateSessionBus::runTests("PlayerOnDisplay.*", true), 0)
+        << "the tests on the private display failed (output above)";
+}
+
+} // namespace
+} // namespace kavrel
