@@ -19,6 +19,8 @@ packages=(
     dbus dbus-daemon gnome-keyring libsecret-tools
     # a real MPRIS player for the music-source test: mpv with its MPRIS plugin, and a tagged tone to play
     mpv mpv-mpris sox flac
+    # MPD: its client library to build, the server and mpc for the tests against a real one
+    mpd mpc libmpdclient-dev
 )
 
 if [ "$(id -u)" -ne 0 ]; then

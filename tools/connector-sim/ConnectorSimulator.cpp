@@ -13,8 +13,11 @@ namespace {
 
 constexpr std::size_t storageKeyLength = 64;
 constexpr std::size_t maxPairingCodeBytes = 128;
-// How long the service gives the companion to answer a favourite read.
+// How long the service gives the companion to answer a favourite read, and a write: a write is
+// confirmed only once it has held for 5 s and given up after 10 s, and the companion refuses
+// deadlines more than 30 s ahead.
 constexpr double favouriteReadLifetimeMs = 10'000;
+constexpr double favouriteWriteLifetimeMs = 20'000;
 
 JSONObject success(JSONObject data = {}) {
     return {{"ok", true}, {"data", std::move(data)}};
@@ -84,7 +87,7 @@ std::vector<Envelope> ConnectorSimulator::handle(const Envelope& message) {
     std::vector<Envelope> output;
     std::vector<Envelope> extra;
     if (message.type == "nativeResult") {
-        nativeResult(message);
+        nativeResult(message, extra);
     } else {
         if (options.silentAfter && answered >= *options.silentAfter) {
             return {};
@@ -210,15 +213,16 @@ JSONObject ConnectorSimulator::start() {
     }
     running = true;
     nativeGeneration = clock.makeIdentifier();
-    favouriteAskedThisRun = false;
-    favouriteRequest.reset();
+    favouriteReadThisRun = false;
+    favouriteWrittenThisRun = false;
+    favouriteRequests.clear();
     return success({{"nativeGeneration", nativeGeneration}});
 }
 
 JSONObject ConnectorSimulator::stop() {
     running = false;
     nativeGeneration.clear();
-    favouriteRequest.reset();
+    favouriteRequests.clear();
     return success();
 }
 
@@ -280,34 +284,64 @@ JSONObject ConnectorSimulator::nativeSnapshot(const JSONObject& payload, std::ve
     }
     const auto* runGeneration = findString(payload, "generation");
     const auto* track = find(payload, "track");
-    const auto* trackRef =
-        track != nullptr && track->object() != nullptr ? findString(*track->object(), "trackRef") : nullptr;
-    if (options.favouriteReadOnSnapshot && !favouriteAskedThisRun && runGeneration != nullptr &&
-        trackRef != nullptr) {
-        favouriteAskedThisRun = true;
-        favouriteRequest = clock.makeIdentifier();
-        extra.emplace_back(*favouriteRequest, "nativeCommand",
-                           JSONObject{{"generation", *runGeneration},
-                                      {"nativeGeneration", nativeGeneration},
-                                      {"expiresAt", clock.nowMilliseconds() + favouriteReadLifetimeMs},
-                                      {"action", "getFavorite"},
-                                      {"trackRef", *trackRef}});
+    const auto* trackObject = track != nullptr ? track->object() : nullptr;
+    const auto* trackRef = trackObject != nullptr ? findString(*trackObject, "trackRef") : nullptr;
+    if (runGeneration == nullptr || trackRef == nullptr) {
+        return success();
+    }
+    if (options.favouriteReadOnSnapshot && !favouriteReadThisRun) {
+        favouriteReadThisRun = true;
+        extra.push_back(favouriteCommand({"getFavorite", *runGeneration, *trackRef}, std::nullopt));
+    }
+    const auto* writable = find(*trackObject, "favoriteWritable");
+    if (options.favouriteWriteOnSnapshot && !favouriteWrittenThisRun && !trackRef->empty() &&
+        writable != nullptr && writable->boolean() == true) {
+        favouriteWrittenThisRun = true;
+        extra.push_back(
+            favouriteCommand({"setFavorite", *runGeneration, *trackRef}, options.favouriteWriteOnSnapshot));
     }
     return success();
 }
 
-void ConnectorSimulator::nativeResult(const Envelope& message) {
-    if (!favouriteRequest || message.id != *favouriteRequest) {
+Envelope ConnectorSimulator::favouriteCommand(FavouriteRequest request, std::optional<bool> desiredState) {
+    JSONObject payload{{"generation", request.generation},
+                       {"nativeGeneration", nativeGeneration},
+                       {"expiresAt", clock.nowMilliseconds() +
+                                         (desiredState ? favouriteWriteLifetimeMs : favouriteReadLifetimeMs)},
+                       {"action", request.action},
+                       {"trackRef", request.trackRef}};
+    if (desiredState) {
+        payload.emplace("desiredState", *desiredState);
+    }
+    auto id = clock.makeIdentifier();
+    favouriteRequests.emplace(id, std::move(request));
+    return Envelope(std::move(id), "nativeCommand", std::move(payload));
+}
+
+void ConnectorSimulator::nativeResult(const Envelope& message, std::vector<Envelope>& extra) {
+    auto pending = favouriteRequests.find(message.id);
+    if (pending == favouriteRequests.end()) {
         return; // an answer to nothing we asked, or to a request of an earlier run
     }
-    favouriteRequest.reset();
+    FavouriteRequest request = std::move(pending->second);
+    favouriteRequests.erase(pending);
+    JSONObject outcome{{"action", request.action}, {"ok", false}};
     const auto* ok = find(message.payload, "ok");
     const auto* data = find(message.payload, "data");
-    if (ok == nullptr || ok->boolean() != true || data == nullptr || data->object() == nullptr) {
-        return;
-    }
-    if (const auto* value = find(*data->object(), "favorited"); value != nullptr && value->boolean()) {
+    const auto* value =
+        data != nullptr && data->object() != nullptr ? find(*data->object(), "favorited") : nullptr;
+    if (ok != nullptr && ok->boolean() == true && value != nullptr && value->boolean()) {
         favorited = *value->boolean();
+        outcome.insert_or_assign("ok", true);
+        outcome.emplace("favorited", *favorited);
+    } else if (const auto* code = findString(message.payload, "code")) {
+        outcome.emplace("code", *code);
+    }
+    results.emplace_back(std::move(outcome));
+    // Whatever the write did, read back what the player holds now.
+    if (request.action == "setFavorite") {
+        request.action = "getFavorite";
+        extra.push_back(favouriteCommand(std::move(request), std::nullopt));
     }
 }
 
@@ -335,6 +369,9 @@ JSONObject ConnectorSimulator::status() const {
     }
     if (favorited) {
         music.emplace("favorited", *favorited);
+    }
+    if (!results.empty()) {
+        music.emplace("favouriteResults", results);
     }
     JSONObject object{
         {"paired", state.paired},

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,9 @@ public:
     // Commands answered so far, "initialize" included.
     std::uint64_t answeredCommands() const { return answered; }
     JSONObject status() const;
+    // The outcome of each favourite command sent, in the order the results came: "action", "ok", and
+    // "favorited" or "code".
+    const JSONArray& favouriteResults() const { return results; }
 
 private:
     JSONObject dispatch(const Envelope& command, std::vector<Envelope>& extra);
@@ -42,7 +46,13 @@ private:
     JSONObject resetRoon();
     JSONObject discoverRoon();
     JSONObject nativeSnapshot(const JSONObject& payload, std::vector<Envelope>& extra);
-    void nativeResult(const Envelope& message);
+    void nativeResult(const Envelope& message, std::vector<Envelope>& extra);
+    struct FavouriteRequest {
+        std::string action;
+        std::string generation; // the run generation of the snapshot that showed the track
+        std::string trackRef;
+    };
+    Envelope favouriteCommand(FavouriteRequest request, std::optional<bool> desiredState);
     // Saves the state; a failure to save is reported as the command's failure.
     std::optional<JSONObject> persist(ConnectorState next);
 
@@ -60,8 +70,10 @@ private:
     std::uint64_t snapshots = 0;
     std::optional<std::string> musicState;
     std::optional<bool> favorited;
-    std::optional<std::string> favouriteRequest; // id of the "nativeCommand" awaiting its result
-    bool favouriteAskedThisRun = false;
+    std::map<std::string, FavouriteRequest, std::less<>> favouriteRequests; // by "nativeCommand" id
+    JSONArray results;
+    bool favouriteReadThisRun = false;
+    bool favouriteWrittenThisRun = false;
 };
 
 } // namespace kavrel

@@ -85,6 +85,8 @@ SimulatorOptions SimulatorOptions::fromJSON(const JSONValue& document) {
             options.statusExtra = *value.object();
         } else if (key == "favouriteReadOnSnapshot") {
             options.favouriteReadOnSnapshot = readBool(key, value);
+        } else if (key == "favouriteWriteOnSnapshot") {
+            options.favouriteWriteOnSnapshot = readBool(key, value);
         } else if (key == "crashAtStart") {
             options.crashAtStart = readBool(key, value);
         } else if (key == "crashAfterSeconds") {

@@ -28,6 +28,8 @@ struct SimulatorOptions {
     std::string discoveredServer = "192.168.1.20:9330";
     JSONObject statusExtra;               // members merged into every status object
     bool favouriteReadOnSnapshot = false; // ask for the favourite of the first shared track of a run
+    // Set the favourite of the first shared writable track of a run to this value, then read it back.
+    std::optional<bool> favouriteWriteOnSnapshot;
 
     // Process and framing faults
     bool crashAtStart = false;

@@ -121,6 +121,11 @@ private:
         for (const auto& envelope : simulator.handle(message)) {
             emit(envelope.encodedLine());
         }
+        // For a person trying favourites by hand.
+        for (const auto& results = simulator.favouriteResults(); reportedResults < results.size();
+             ++reportedResults) {
+            say("favourite command answered: " + results[reportedResults].serialized());
+        }
         if (!faultsWritten && simulator.initialized() &&
             simulator.answeredCommands() >= options.faultsAfterCommands) {
             faultsWritten = true;
@@ -155,6 +160,7 @@ private:
     ConnectorSimulator simulator;
     bool outputClosed = false;
     bool faultsWritten = false;
+    std::size_t reportedResults = 0;
 };
 
 } // namespace
