@@ -2,6 +2,7 @@
 
 #include "MusicBridge/events/MusicScripting.hpp"
 #include "MusicBridge/events/MusicTarget.hpp"
+#include "Platform/MpdPlayer.hpp"
 #include "Platform/MprisBus.hpp"
 #include "Platform/MprisFavorites.hpp"
 #include "Platform/MprisPlayerRoster.hpp"
@@ -18,14 +19,15 @@ namespace kavrel {
 
 class MprisPlayerDirectory;
 
-// The bridge's music app on Linux: an MPRIS player on the session bus, the one that is playing, else
-// the one whose playback state changed last. It serves both bridge ports: this MusicTarget, and the
-// scripting objects of scriptingFactory() for the plain reads (state, position, current track).
+// The bridge's music app on Linux: an MPRIS player on the session bus or MPD through its own protocol
+// (MpdPlayer), the one that is playing, else the one whose playback state changed last. It serves both bridge
+// ports: this MusicTarget, and the scripting objects of scriptingFactory() for the plain reads (state,
+// position, current track).
 //
 // MPRIS itself is read-only, so favourites go through each player's own channel (MprisFavorites):
-// the tracks of such players get a unique ID, and the events the bridge sends to capture, verify,
-// read and write them are answered through that channel (TrackEvents). Tracks of other players are
-// shared read-only, with the favourite they publish as xesam:userRating (its top counts).
+// MPD's stickers included; the tracks of such players get a unique ID, and the events the bridge sends to
+// capture, verify, read and write them are answered through that channel (TrackEvents). Tracks of other
+// players are shared read-only, with the favourite they publish as xesam:userRating (its top counts).
 //
 // One instance per bridge, used only from that bridge's queue: it opens its own bus connection there
 // on first use and never shares it. It must outlive the bridge, whose scripting object refers to it.
@@ -35,7 +37,8 @@ class MprisPlayerDirectory;
 //         KVMusicBridge::Ports{*target, target->scriptingFactory(), makeReference, encoder});
 class MprisMusicApp final : public MusicTarget {
 public:
-    MprisMusicApp();
+    // MPD is looked for at `mpdAddress`; none: not at all.
+    explicit MprisMusicApp(std::optional<MpdAddress> mpdAddress = MpdAddress::fromEnvironment().address);
     ~MprisMusicApp() override;
     MprisMusicApp(const MprisMusicApp&) = delete;
     MprisMusicApp& operator=(const MprisMusicApp&) = delete;
@@ -56,6 +59,7 @@ private:
 
     bool connect();
     void disconnect();
+    bool mpdChosen() const;
     MprisBus::Reply readPlayer(const QString& property, int timeoutMs) const;
     std::optional<SharedTrack> share(const MprisMetadata& metadata);
 
@@ -65,6 +69,7 @@ private:
     std::unique_ptr<MprisPlayerDirectory> directory;
     // The chosen player's favourite channel, by the bus connection behind it: asked again for another.
     std::optional<std::pair<std::string, std::optional<MprisFavorites>>> favorites;
+    std::unique_ptr<MpdPlayer> mpd;
     std::optional<MprisPlayerRoster::Choice> player;
     TrackEvents events;
 };

@@ -247,7 +247,7 @@ TEST(MprisMusicApp, AgainstPlayersInAPrivateSessionBus) {
     if (!PrivateSessionBus::available()) {
         GTEST_SKIP() << "dbus-run-session is not installed (package dbus); the MPRIS tests cannot run";
     }
-    EXPECT_EQ(PrivateSessionBus::runTests("MprisMusicAppInside.*:MpvInside.*"), 0)
+    EXPECT_EQ(PrivateSessionBus::runTests("MprisMusicAppInside.*:RealPlayerInside.*"), 0)
         << "the tests inside the private session bus failed (output above)";
 }
 

@@ -32,6 +32,8 @@ int runTests(const std::string& filter, bool display) {
     if (pid == 0) {
         ::setenv("HOME", home.path().c_str(), 1);
         ::setenv(insideMarker, "1", 1);
+        // Nor the user's MPD: tests that want one start their own.
+        ::setenv("MPD_HOST", (home.path() / "no-mpd").c_str(), 1);
         ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
         if (display) {
             ::execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 640x480x24", runner, "--", self.c_str(),

@@ -3,7 +3,7 @@
 #include <string>
 
 // Runs some tests of this binary again inside a private D-Bus session (dbus-run-session), so that
-// they meet a real bus daemon and nothing of the user's own session.
+// they meet a real bus daemon and nothing of the user's own session (nor the user's MPD).
 namespace kavrel::PrivateSessionBus {
 
 // True in the copy of the binary that runs inside the private session.

@@ -1,3 +1,4 @@
+#include "platform/MpdServer.hpp"
 #include "platform/MusicSourceHarness.hpp"
 
 #include "Platform/MprisBus.hpp"
@@ -19,10 +20,10 @@ bool playing(const KVDictionary& snapshot) {
     return MusicSourceTest::text(MusicSourceTest::trackOf(snapshot), "name") == "Test Tone";
 }
 
-using MpvInside = MusicSourceTest;
+using RealPlayerInside = MusicSourceTest;
 
 // A player that no one here wrote: mpv with its MPRIS plugin, read-only.
-TEST_F(MpvInside, SharesWhatMpvPlays) {
+TEST_F(RealPlayerInside, SharesWhatMpvPlays) {
     const char* plugin = "/etc/mpv/scripts/mpris.so";
     if (!RealPlayer::installed({"mpv", "sox", "metaflac"}) || !std::filesystem::exists(plugin)) {
         GTEST_SKIP() << "mpv, its MPRIS plugin, sox or metaflac is missing (packages mpv mpv-mpris sox flac)";
@@ -42,6 +43,35 @@ TEST_F(MpvInside, SharesWhatMpvPlays) {
     EXPECT_FALSE(
         readUntil([&](const KVDictionary& later) { return number(later, "positionMs") > started; }).empty())
         << "the position does not move";
+}
+
+// MPD through its own protocol, without any MPRIS bridge: stickers written and cleared by the bridge
+// with the real clock; a server without sticker_file shares its songs read-only, saying why.
+TEST_F(RealPlayerInside, MpdKeepsFavouritesInStickers) {
+    if (!MpdServer::available()) {
+        GTEST_SKIP() << "packages mpd mpc sox flac are needed";
+    }
+    MpdServer readOnly({.stickers = false});
+    readOnly.play();
+    MprisMusicApp withoutStickers(readOnly.address());
+    bridge = makeBridge(withoutStickers);
+    EXPECT_EQ(shown(trackOf(readUntil(playing)), "favoriteWritable"), "false");
+    EXPECT_EQ(diagnostic("identifierReadError"), "-10003") << "the reason: writes denied";
+
+    MpdServer server;
+    server.play();
+    MprisMusicApp target(server.address());
+    bridge = makeBridge(target, {}, true);
+    const KVDictionary snapshot = readUntil(playing);
+    EXPECT_EQ(text(snapshot, "state"), "playing");
+    const std::string ref = text(trackOf(snapshot), "trackRef");
+    EXPECT_EQ(shown(trackOf(snapshot), "favorited"), "false");
+    EXPECT_EQ(diagnostic("stage"), "ready");
+    EXPECT_TRUE(bridge->setFavorite(true, ref, admitted));
+    EXPECT_EQ(server.mpc("sticker tone.flac get rating"), "rating=10");
+    server.mpc("sticker tone.flac set like 2");
+    EXPECT_FALSE(bridge->setFavorite(false, ref, admitted));
+    EXPECT_EQ(server.mpc("sticker tone.flac list"), "") << "rating 10 and like 2 both deleted";
 }
 
 // Players that keep favourites, each under its own display: the favourite set and cleared through
