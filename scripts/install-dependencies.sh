@@ -21,6 +21,9 @@ packages=(
     mpv mpv-mpris sox flac
     # MPD: its client library to build, the server and mpc for the tests against a real one
     mpd mpc libmpdclient-dev
+    # players that keep favourites, tested on a display of their own (rhythmbox-plugins holds its MPRIS
+    # interface)
+    rhythmbox rhythmbox-plugins quodlibet xvfb xauth
 )
 
 if [ "$(id -u)" -ne 0 ]; then
