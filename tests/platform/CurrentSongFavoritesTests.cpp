@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 namespace kavrel {
@@ -72,14 +73,21 @@ TEST(CurrentSongFavorites, ReadsTheTopOfTheCurrentSongOnly) {
     FakeRater& rater = *owned;
     rater.rated = &rated;
     CurrentSongFavorites favorites(std::move(owned));
-    for (const auto& [rating, favorite] : {std::pair{1.0, true}, {0.99, true}, {0.98, false}, {0.5, false}}) {
-        rater.song = {status::noErr, "a", rating};
-        EXPECT_EQ(favorites.read("a").favorite, favorite) << rating;
-        EXPECT_EQ(favorites.locate("a"), status::noErr);
+    // Each row: the current song and its rating, and what reading song "a" gives.
+    const std::tuple<const char*, std::optional<double>, OSStatus, bool> rows[] = {
+        {"a", 1.0, status::noErr, true},
+        {"a", 0.99, status::noErr, true},
+        {"a", 0.98, status::noErr, false},
+        {"a", std::nullopt, status::errAENoSuchObject, false},
+        {"b", 1.0, status::errAENoSuchObject, false},
+    };
+    for (const auto& [current, rating, expected, favorite] : rows) {
+        rater.song = {status::noErr, current, rating};
+        EXPECT_EQ(favorites.read("a").status, expected) << current;
+        EXPECT_EQ(favorites.read("a").favorite, favorite) << rating.value_or(-1);
+        EXPECT_EQ(favorites.locate("a"),
+                  current == std::string("a") ? status::noErr : status::errAENoSuchObject);
     }
-    EXPECT_EQ(favorites.read("b").status, status::errAENoSuchObject);
-    rater.song.rating.reset();
-    EXPECT_EQ(favorites.read("a").status, status::errAENoSuchObject) << "no rating read: nothing known";
 }
 
 } // namespace

@@ -79,20 +79,24 @@ TEST(MprisIdentity, StableLibraryShapedIdentifiers) {
 
     MprisMetadata other = track;
     other.url = "file:///music/b.flac";
-    EXPECT_EQ(MprisIdentity::of("mpv", other)->persistentID, identity->persistentID)
-        << "the track id decides when there is one";
-    EXPECT_NE(MprisIdentity::of("vlc", track)->persistentID, identity->persistentID);
-
-    other.trackID.reset();
-    const auto byURL = MprisIdentity::of("mpv", other);
-    ASSERT_TRUE(byURL.has_value());
-    EXPECT_NE(byURL->persistentID, identity->persistentID);
-    other.url = "file:///music/c.flac";
-    EXPECT_NE(MprisIdentity::of("mpv", other)->persistentID, byURL->persistentID);
-    other.url.reset();
-    EXPECT_EQ(MprisIdentity::of("mpv", other), std::nullopt);
-    EXPECT_NE(MprisIdentity::ofKey("mpv", "/0").persistentID, identity->persistentID)
-        << "a channel's key is tagged";
+    MprisMetadata byURL = other;
+    byURL.trackID.reset();
+    // Each row: whether the identity equals that of mpv's track "/0".
+    const std::pair<std::optional<MprisIdentity>, bool> rows[] = {
+        {MprisIdentity::of("mpv", other), true}, // the track id decides when there is one
+        {MprisIdentity::of("vlc", track), false},
+        {MprisIdentity::of("mpv", byURL), false},
+        {MprisIdentity::ofKey("mpv", "/0"), false}, // a channel's key is tagged as such
+    };
+    for (const auto& [derived, same] : rows) {
+        EXPECT_EQ(derived->persistentID == identity->persistentID, same) << derived->persistentID;
+    }
+    MprisMetadata otherURL = byURL;
+    otherURL.url = "file:///music/c.flac";
+    EXPECT_NE(MprisIdentity::of("mpv", byURL)->persistentID,
+              MprisIdentity::of("mpv", otherURL)->persistentID);
+    byURL.url.reset();
+    EXPECT_EQ(MprisIdentity::of("mpv", byURL), std::nullopt) << "nothing stable to derive from";
 }
 
 TEST(MprisIdentity, PlayerIsTheBusNameWithoutItsInstance) {

@@ -52,11 +52,6 @@ std::string MusicSourceTest::text(const KVDictionary& object, std::string_view k
     return value != nullptr && value->string() != nullptr ? *value->string() : "<none>";
 }
 
-double MusicSourceTest::number(const KVDictionary& object, std::string_view key) {
-    const KVValue* value = object.find(key);
-    return value != nullptr && value->number() != nullptr ? *value->number() : -1;
-}
-
 std::string MusicSourceTest::shown(const KVDictionary& object, std::string_view key) {
     const KVValue* value = object.find(key);
     if (value == nullptr) {

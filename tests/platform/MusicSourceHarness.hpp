@@ -33,7 +33,6 @@ protected:
     std::unique_ptr<KVMusicBridge>
     makeBridge(MprisMusicApp& target, KVMusicBridge::ArtworkEncoder artwork = {}, bool realTime = false);
 
-    static double number(const KVDictionary& object, std::string_view key);
     // A value of any kind as text: "true", "null", "12", "<none>".
     static std::string shown(const KVDictionary& object, std::string_view key);
     std::string diagnostic(std::string_view key) const { return shown(bridge->favoriteDiagnostics(), key); }
