@@ -39,10 +39,10 @@ public:
         const QString name = arguments.value(1).toString();
         if (arguments.value(0).toString() != playerInterface || state->failing) {
             connection.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("player failure")));
-        } else if (member == "Set" && name == "Rating" && state->rating) {
-            state->rating = arguments.value(2).value<QDBusVariant>().variant().toDouble();
+        } else if (member == "Set" && name == "Rating" && state->properties.contains(name)) {
+            state->properties.insert(name, arguments.value(2).value<QDBusVariant>().variant());
             connection.send(message.createReply());
-        } else if (const QVariant value = property(name); member == "Get" && value.isValid()) {
+        } else if (const QVariant value = state->properties.value(name); member == "Get" && value.isValid()) {
             connection.send(message.createReply(QVariant::fromValue(QDBusVariant(value))));
         } else {
             connection.send(message.createErrorReply(QDBusError::NotSupported, QStringLiteral("not here")));
@@ -52,7 +52,7 @@ public:
 
     QString introspect(const QString&) const override {
         std::lock_guard lock(state->mutex);
-        if (!state->rating) {
+        if (!state->properties.contains(QStringLiteral("Rating"))) {
             return {};
         }
         return "<interface name=\"" + playerInterface +
@@ -60,25 +60,6 @@ public:
     }
 
 private:
-    QVariant property(const QString& name) const {
-        if (state->hidden.count(name) != 0) {
-            return {};
-        }
-        if (name == QStringLiteral("Rating") && state->rating) {
-            return *state->rating;
-        }
-        if (name == QStringLiteral("PlaybackStatus")) {
-            return state->status;
-        }
-        if (name == QStringLiteral("Metadata")) {
-            return state->metadata;
-        }
-        if (name == QStringLiteral("Position")) {
-            return state->position;
-        }
-        return {};
-    }
-
     std::shared_ptr<State> state;
 };
 
@@ -88,8 +69,9 @@ MprisPlayerDouble::MprisPlayerDouble(const QString& suffix, const QString& statu
       state(std::make_shared<State>()),
       connection(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)),
       object(std::make_unique<Object>(state)) {
-    state->status = status;
-    state->metadata = metadata;
+    state->properties = {{QStringLiteral("PlaybackStatus"), status},
+                         {QStringLiteral("Metadata"), metadata},
+                         {QStringLiteral("Position"), qint64(0)}};
     object->moveToThread(&thread);
     thread.start();
     connection.registerVirtualObject(objectPath, object.get(), QDBusConnection::SingleNode);
@@ -105,40 +87,25 @@ MprisPlayerDouble::~MprisPlayerDouble() {
     QDBusConnection::disconnectFromBus(connectionName);
 }
 
-void MprisPlayerDouble::setStatus(const QString& status) {
+void MprisPlayerDouble::set(const QString& property, const QVariant& value, bool announced) {
     {
         std::lock_guard lock(state->mutex);
-        state->status = status;
+        state->properties.insert(property, value);
     }
-    announce(QStringLiteral("PlaybackStatus"), status);
-}
-
-void MprisPlayerDouble::setMetadata(const QVariantMap& metadata) {
-    {
-        std::lock_guard lock(state->mutex);
-        state->metadata = metadata;
+    if (announced) {
+        announce(property, value);
     }
-    announce(QStringLiteral("Metadata"), metadata);
-}
-
-void MprisPlayerDouble::setPosition(qint64 microseconds) {
-    std::lock_guard lock(state->mutex);
-    state->position = microseconds;
-}
-
-void MprisPlayerDouble::setRating(std::optional<double> rating) {
-    std::lock_guard lock(state->mutex);
-    state->rating = rating;
 }
 
 std::optional<double> MprisPlayerDouble::rating() const {
     std::lock_guard lock(state->mutex);
-    return state->rating;
+    const QVariant rating = state->properties.value(QStringLiteral("Rating"));
+    return rating.isValid() ? std::optional(rating.toDouble()) : std::nullopt;
 }
 
 void MprisPlayerDouble::hide(const QString& property) {
     std::lock_guard lock(state->mutex);
-    state->hidden.insert(property);
+    state->properties.remove(property);
 }
 
 // Flushed every hundred, so that they wait in the daemon and the receiver, not in this process.

@@ -8,14 +8,13 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 
 namespace kavrel {
 
 // A scriptable MPRIS player on the session bus. It has a connection of its own and answers the
 // Player interface's properties on a thread of its own, so a caller blocked on a reply does not block
 // the player. State and metadata changes are announced with PropertiesChanged, as a real player does;
-// the position is not. Every change is through the bus daemon before the setter returns.
+// the position and the rating are not. Every change is through the bus daemon before the setter returns.
 class MprisPlayerDouble {
 public:
     // Takes the bus name org.mpris.MediaPlayer2.<suffix> once its state is set.
@@ -24,13 +23,11 @@ public:
     MprisPlayerDouble(const MprisPlayerDouble&) = delete;
     MprisPlayerDouble& operator=(const MprisPlayerDouble&) = delete;
 
-    QString busName() const { return name; }
-
-    void setStatus(const QString& status);
-    void setMetadata(const QVariantMap& metadata);
-    void setPosition(qint64 microseconds);
-    // A Rating that callers may set (introspection declares it readwrite); none: no such property.
-    void setRating(std::optional<double> rating);
+    void setStatus(const QString& status) { set(QStringLiteral("PlaybackStatus"), status, true); }
+    void setMetadata(const QVariantMap& metadata) { set(QStringLiteral("Metadata"), metadata, true); }
+    void setPosition(qint64 microseconds) { set(QStringLiteral("Position"), microseconds, false); }
+    // A Rating that callers may set too: introspection declares it readwrite.
+    void setRating(double rating) { set(QStringLiteral("Rating"), rating, false); }
     std::optional<double> rating() const;
     // Answers reading this property with NotSupported, as browsers do for Position.
     void hide(const QString& property);
@@ -51,15 +48,12 @@ private:
     class Object;
     struct State {
         mutable std::mutex mutex;
-        QString status;
-        QVariantMap metadata;
-        qint64 position = 0;
-        std::optional<double> rating;
-        std::set<QString> hidden;
+        QVariantMap properties;
         bool hanging = false;
         bool failing = false;
     };
 
+    void set(const QString& property, const QVariant& value, bool announced);
     void announce(const QString& property, const QVariant& value, bool flushed = true);
     void flush();
 
