@@ -119,6 +119,13 @@ bool RealPlayer::installed(const std::vector<std::string>& programs) {
     return true;
 }
 
+std::string RealPlayer::output(const std::string& command) {
+    QProcess shell;
+    shell.start(QStringLiteral("sh"), {QStringLiteral("-c"), QString::fromStdString(command)});
+    shell.waitForFinished(30'000);
+    return shell.readAllStandardOutput().trimmed().toStdString();
+}
+
 void RealPlayer::start(const QString& program, const QStringList& arguments) {
     process.start(program, arguments);
     EXPECT_TRUE(process.waitForStarted());

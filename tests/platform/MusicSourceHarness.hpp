@@ -58,6 +58,8 @@ public:
 
     // Whether all these programs are installed; the test skips otherwise.
     static bool installed(const std::vector<std::string>& programs);
+    // What a shell command writes on its standard output, without the last line feed.
+    static std::string output(const std::string& command);
 
     const std::filesystem::path& directory() const { return scratch.path(); }
     std::string tone() const { return (scratch.path() / "tone.flac").string(); }
