@@ -39,7 +39,8 @@ void TrackEvents::remember(const SharedTrack& track) {
     if (tracks.insert_or_assign(id, track).second) {
         order.push_back(id);
     } else {
-        std::rotate(std::find(order.begin(), order.end(), id), order.end() - 1, order.end());
+        const auto seen = std::find(order.begin(), order.end(), id);
+        std::rotate(seen, seen + 1, order.end()); // now the most recent
     }
     if (order.size() > remembered) {
         tracks.erase(order.front());
