@@ -92,21 +92,6 @@ TEST_F(MprisMusicAppInside, StatesAndTracksThatAreNotShared) {
     }
 }
 
-// Another instance of the program and another run of the player: the same identity.
-TEST_F(MprisMusicAppInside, IdentityOutlivesTheRunsOfBothPrograms) {
-    MprisPlayerDouble player(QStringLiteral("kavreltest.instance42"), QStringLiteral("Playing"),
-                             song("Song"));
-    RecordingDelegate delegate;
-    const std::string identity = scriptedTrack(app, delegate)->persistentID();
-    EXPECT_EQ(identity.size(), 16u);
-    player.vanish();
-    MprisPlayerDouble restarted(QStringLiteral("kavreltest.instance77"), QStringLiteral("Playing"),
-                                song("Song"));
-    MprisMusicApp other;
-    EXPECT_EQ(scriptedTrack(other, delegate)->persistentID(), identity);
-    EXPECT_TRUE(delegate.failures.empty());
-}
-
 TEST_F(MprisMusicAppInside, VanishedHungOrFailingPlayers) {
     EXPECT_EQ(failureOf([&] { bridge->readSnapshot(); }), "music_not_running");
     auto player = std::make_unique<MprisPlayerDouble>(QStringLiteral("kavreltest"), QStringLiteral("Playing"),

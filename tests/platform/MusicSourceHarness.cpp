@@ -119,13 +119,6 @@ bool RealPlayer::installed(const std::vector<std::string>& programs) {
     return true;
 }
 
-std::string RealPlayer::output(const std::string& command) {
-    QProcess shell;
-    shell.start(QStringLiteral("sh"), {QStringLiteral("-c"), QString::fromStdString(command)});
-    shell.waitForFinished(30'000);
-    return shell.readAllStandardOutput().trimmed().toStdString();
-}
-
 void RealPlayer::start(const QString& program, const QStringList& arguments) {
     process.start(program, arguments);
     EXPECT_TRUE(process.waitForStarted());
@@ -142,13 +135,13 @@ bool RealPlayer::registered(const QString& busName) {
     return false;
 }
 
-void RealPlayer::run(const QString& program, const QStringList& arguments) {
-    QProcess command;
-    command.setProcessEnvironment(environment);
-    command.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    command.setStandardOutputFile(QProcess::nullDevice());
-    command.start(program, arguments);
-    EXPECT_TRUE(command.waitForFinished(30'000));
+std::string RealPlayer::run(const std::string& command) {
+    QProcess shell;
+    shell.setProcessEnvironment(environment);
+    shell.setStandardErrorFile(QProcess::nullDevice());
+    shell.start(QStringLiteral("sh"), {QStringLiteral("-c"), QString::fromStdString(command)});
+    EXPECT_TRUE(shell.waitForFinished(30'000)) << command;
+    return shell.readAllStandardOutput().trimmed().toStdString();
 }
 
 } // namespace kavrel

@@ -58,16 +58,15 @@ public:
 
     // Whether all these programs are installed; the test skips otherwise.
     static bool installed(const std::vector<std::string>& programs);
-    // What a shell command writes on its standard output, without the last line feed.
-    static std::string output(const std::string& command);
 
     const std::filesystem::path& directory() const { return scratch.path(); }
     std::string tone() const { return (scratch.path() / "tone.flac").string(); }
     void start(const QString& program, const QStringList& arguments);
     // Waits for the bus name to have an owner.
     bool registered(const QString& busName);
-    // Runs a command of the player's own to completion.
-    void run(const QString& program, const QStringList& arguments);
+    // Runs a shell command in the player's environment to completion: what it wrote on its standard
+    // output, without the last line feed.
+    std::string run(const std::string& command);
 
 private:
     ScratchDirectory scratch;

@@ -108,8 +108,8 @@ protected:
     }
 
     // What gdbus prints of a call, with just the match of `pattern` (grep -o).
-    static std::string gdbus(const std::string& arguments, const std::string& pattern) {
-        return RealPlayer::output("gdbus call --session " + arguments + " | grep -o \"" + pattern + "\"");
+    static std::string gdbus(RealPlayer& player, const std::string& arguments, const std::string& pattern) {
+        return player.run("gdbus call --session " + arguments + " | grep -o \"" + pattern + "\"");
     }
 };
 
@@ -121,16 +121,15 @@ TEST_F(PlayerOnDisplay, Rhythmbox) {
     rhythmbox.start(QStringLiteral("rhythmbox"), {});
     ASSERT_TRUE(rhythmbox.registered(QStringLiteral("org.mpris.MediaPlayer2.rhythmbox")))
         << "no MPRIS name: is rhythmbox-plugins installed?";
-    const QString uri = QStringLiteral("file://") + QString::fromStdString(rhythmbox.tone());
-    const std::string ref = capture([&] {
-        rhythmbox.run(QStringLiteral("rhythmbox-client"),
-                      {QStringLiteral("--no-start"), "--play-uri=" + uri});
-    });
+    const std::string uri = "file://" + rhythmbox.tone();
+    const std::string ref =
+        capture([&] { rhythmbox.run("rhythmbox-client --no-start --play-uri='" + uri + "'"); });
     const std::string get = "-d org.gnome.Rhythmbox3 -o /org/gnome/Rhythmbox3/RhythmDB -m "
                             "org.gnome.Rhythmbox3.RhythmDB.GetEntryProperties " +
-                            uri.toStdString();
+                            uri;
     setAndClear(
-        ref, [&] { return gdbus(get, "'rating': <[0-9.]*>"); }, "'rating': <5.0>", "'rating': <0.0>");
+        ref, [&] { return gdbus(rhythmbox, get, "'rating': <[0-9.]*>"); }, "'rating': <5.0>",
+        "'rating': <0.0>");
     EXPECT_EQ(RhythmboxFavorites(QDBusConnection::sessionBus(), 5000).locate("file:///nowhere.flac"),
               status::errAENoSuchObject)
         << "a URI not in the library: FileNotFound";
@@ -146,15 +145,15 @@ TEST_F(PlayerOnDisplay, QuodLibet) {
         << "[plugins]\nactive_plugins = mpris\n";
     quodlibet.start(QStringLiteral("quodlibet"), {});
     ASSERT_TRUE(quodlibet.registered(QStringLiteral("org.mpris.MediaPlayer2.quodlibet")));
-    const QString tone = QString::fromStdString(quodlibet.tone());
+    const std::string tone = "'" + quodlibet.tone() + "'";
     // Added to the library first, or its MPRIS rating stays stale.
-    quodlibet.run(QStringLiteral("quodlibet"), {"--add-location=" + tone});
-    const std::string ref =
-        capture([&] { quodlibet.run(QStringLiteral("quodlibet"), {"--play-file=" + tone}); });
+    quodlibet.run("quodlibet --add-location=" + tone);
+    const std::string ref = capture([&] { quodlibet.run("quodlibet --play-file=" + tone); });
     const std::string get = "-d net.sacredchao.QuodLibet -o /net/sacredchao/QuodLibet -m "
                             "net.sacredchao.QuodLibet.CurrentSong";
     setAndClear(
-        ref, [&] { return gdbus(get, "'~#rating': '[0-9.]*'"); }, "'~#rating': '1.00'", "'~#rating': '0.50'");
+        ref, [&] { return gdbus(quodlibet, get, "'~#rating': '[0-9.]*'"); }, "'~#rating': '1.00'",
+        "'~#rating': '0.50'");
 }
 
 TEST(MusicSource, AgainstPlayersOnAPrivateDisplay) {
