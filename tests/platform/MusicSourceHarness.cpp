@@ -1,8 +1,5 @@
 #include "platform/MusicSourceHarness.hpp"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-
 #include <cstdlib>
 #include <thread>
 
@@ -124,15 +121,11 @@ void RealPlayer::start(const QString& program, const QStringList& arguments) {
     EXPECT_TRUE(process.waitForStarted());
 }
 
-bool RealPlayer::registered(const QString& busName) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < end) {
-        if (QDBusConnection::sessionBus().interface()->isServiceRegistered(busName).value()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return false;
+bool RealPlayer::registered(const std::string& busName) {
+    run("gdbus wait --session --timeout 30 " + busName);
+    return run("gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus -m "
+               "org.freedesktop.DBus.NameHasOwner " +
+               busName) == "(true,)";
 }
 
 std::string RealPlayer::run(const std::string& command) {

@@ -63,7 +63,7 @@ public:
     std::string tone() const { return (scratch.path() / "tone.flac").string(); }
     void start(const QString& program, const QStringList& arguments);
     // Waits for the bus name to have an owner.
-    bool registered(const QString& busName);
+    bool registered(const std::string& busName);
     // Runs a shell command in the player's environment to completion: what it wrote on its standard
     // output, without the last line feed.
     std::string run(const std::string& command);

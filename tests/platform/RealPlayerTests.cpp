@@ -119,7 +119,7 @@ TEST_F(PlayerOnDisplay, Rhythmbox) {
     }
     RealPlayer rhythmbox;
     rhythmbox.start(QStringLiteral("rhythmbox"), {});
-    ASSERT_TRUE(rhythmbox.registered(QStringLiteral("org.mpris.MediaPlayer2.rhythmbox")))
+    ASSERT_TRUE(rhythmbox.registered("org.mpris.MediaPlayer2.rhythmbox"))
         << "no MPRIS name: is rhythmbox-plugins installed?";
     const std::string uri = "file://" + rhythmbox.tone();
     const std::string ref =
@@ -144,7 +144,7 @@ TEST_F(PlayerOnDisplay, QuodLibet) {
     std::ofstream(quodlibet.directory() / ".config/quodlibet/config")
         << "[plugins]\nactive_plugins = mpris\n";
     quodlibet.start(QStringLiteral("quodlibet"), {});
-    ASSERT_TRUE(quodlibet.registered(QStringLiteral("org.mpris.MediaPlayer2.quodlibet")));
+    ASSERT_TRUE(quodlibet.registered("org.mpris.MediaPlayer2.quodlibet"));
     const std::string tone = "'" + quodlibet.tone() + "'";
     // Added to the library first, or its MPRIS rating stays stale.
     quodlibet.run("quodlibet --add-location=" + tone);
