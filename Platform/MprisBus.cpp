@@ -17,14 +17,21 @@ OSStatus statusOf(const QDBusError& error) {
     case QDBusError::Disconnected:
         return status::procNotFound;
     default:
-        return status::errAEEventNotHandled;
+        // Rhythmbox's answer for a URI that is not in its library.
+        return error.name() == QStringLiteral("org.freedesktop.DBus.Error.FileNotFound")
+                   ? status::errAENoSuchObject
+                   : status::errAEEventNotHandled;
     }
 }
 
-Reply call(const QDBusConnection& connection, const QDBusMessage& message, int timeoutMs) {
+Reply send(const QDBusConnection& connection, const QDBusMessage& message, int timeoutMs,
+           bool noResult = false) {
     const QDBusMessage answer = connection.call(message, QDBus::Block, timeoutMs);
     if (answer.type() == QDBusMessage::ErrorMessage) {
         return {statusOf(QDBusError(answer)), {}};
+    }
+    if (answer.type() == QDBusMessage::ReplyMessage && noResult) {
+        return {};
     }
     if (answer.type() != QDBusMessage::ReplyMessage || answer.arguments().isEmpty()) {
         return {status::errAEEventNotHandled, {}};
@@ -40,10 +47,8 @@ int milliseconds(long ticks) {
 
 Reply playerProperty(const QDBusConnection& connection, const QString& player, const QString& property,
                      int timeoutMs) {
-    QDBusMessage get =
-        QDBusMessage::createMethodCall(player, objectPath, propertiesInterface, QStringLiteral("Get"));
-    get << playerInterface << property;
-    Reply reply = call(connection, get, timeoutMs);
+    Reply reply = call(connection, player, objectPath, propertiesInterface, QStringLiteral("Get"),
+                       {playerInterface, property}, timeoutMs);
     if (reply.status == status::noErr) {
         if (reply.value.metaType() != QMetaType::fromType<QDBusVariant>()) {
             return {status::errAEEventNotHandled, {}};
@@ -53,13 +58,25 @@ Reply playerProperty(const QDBusConnection& connection, const QString& player, c
     return reply;
 }
 
+OSStatus setPlayerProperty(const QDBusConnection& connection, const QString& player, const QString& property,
+                           const QVariant& value, int timeoutMs) {
+    return call(connection, player, objectPath, propertiesInterface, QStringLiteral("Set"),
+                {playerInterface, property, QVariant::fromValue(QDBusVariant(value))}, timeoutMs, true)
+        .status;
+}
+
+Reply call(const QDBusConnection& connection, const QString& service, const QString& path,
+           const QString& interface, const QString& method, const QVariantList& arguments, int timeoutMs,
+           bool noResult) {
+    QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
+    message.setArguments(arguments);
+    return send(connection, message, timeoutMs, noResult);
+}
+
 Reply busCall(const QDBusConnection& connection, const QString& method, const QVariantList& arguments,
               int timeoutMs) {
-    QDBusMessage message = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
-                                                          QStringLiteral("/org/freedesktop/DBus"),
-                                                          QStringLiteral("org.freedesktop.DBus"), method);
-    message.setArguments(arguments);
-    return call(connection, message, timeoutMs);
+    const QString bus = QStringLiteral("org.freedesktop.DBus");
+    return call(connection, bus, QStringLiteral("/org/freedesktop/DBus"), bus, method, arguments, timeoutMs);
 }
 
 } // namespace kavrel::MprisBus

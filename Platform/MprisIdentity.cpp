@@ -17,23 +17,29 @@ std::uint64_t fnv1a(std::string_view text, std::uint64_t hash = 0xcbf29ce4842223
     return hash;
 }
 
-} // namespace
-
-std::optional<MprisIdentity> MprisIdentity::of(std::string_view player, const MprisMetadata& metadata) {
-    // The tag keeps a track id from colliding with a URL of the same text.
-    std::string key;
-    if (metadata.trackID) {
-        key = "trackid\n" + *metadata.trackID;
-    } else if (metadata.url) {
-        key = "url\n" + *metadata.url;
-    } else {
-        return std::nullopt;
-    }
-    const std::uint64_t hash = fnv1a(key, fnv1a(std::string(player) + '\n'));
+// The tag keeps a track id from colliding with a URL of the same text.
+MprisIdentity derive(std::string_view player, std::string_view tag, std::string_view key) {
+    const std::uint64_t hash = fnv1a(key, fnv1a(tag, fnv1a(std::string(player) + '\n')));
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llX", static_cast<unsigned long long>(hash));
     constexpr std::uint64_t largest = std::numeric_limits<std::int32_t>::max();
     return MprisIdentity{hex, static_cast<std::int64_t>((hash >> 32) % largest + 1)};
+}
+
+} // namespace
+
+std::optional<MprisIdentity> MprisIdentity::of(std::string_view player, const MprisMetadata& metadata) {
+    if (metadata.trackID) {
+        return derive(player, "trackid\n", *metadata.trackID);
+    }
+    if (metadata.url) {
+        return derive(player, "url\n", *metadata.url);
+    }
+    return std::nullopt;
+}
+
+MprisIdentity MprisIdentity::ofKey(std::string_view player, std::string_view key) {
+    return derive(player, "key\n", key);
 }
 
 std::string MprisIdentity::playerOf(std::string_view busName) {

@@ -89,6 +89,10 @@ std::optional<MprisMetadata> MprisMetadata::decode(const QVariant& metadata) {
     decoded.trackID = trackIDOf(map->value(QStringLiteral("mpris:trackid")));
     decoded.url = nonEmpty(asText(map->value(QStringLiteral("xesam:url"))));
     decoded.artUrl = nonEmpty(asText(map->value(QStringLiteral("mpris:artUrl"))));
+    if (const QVariant rating = map->value(QStringLiteral("xesam:userRating"));
+        rating.metaType() == QMetaType::fromType<double>()) {
+        decoded.userRating = rating.toDouble();
+    }
     return decoded;
 }
 

@@ -21,6 +21,8 @@ struct MprisMetadata {
     std::optional<std::string> trackID;
     std::optional<std::string> url;
     std::optional<std::string> artUrl;
+    // xesam:userRating, 0 to 1, as some players publish it for rated tracks.
+    std::optional<double> userRating;
 
     // The Metadata value as a Properties.Get reply carries it (a D-Bus a{sv}) or as a plain map;
     // none when it holds no entry at all, which is how a player says it has no current track.

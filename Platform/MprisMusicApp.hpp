@@ -2,25 +2,32 @@
 
 #include "MusicBridge/events/MusicScripting.hpp"
 #include "MusicBridge/events/MusicTarget.hpp"
+#include "Platform/MpdPlayer.hpp"
 #include "Platform/MprisBus.hpp"
+#include "Platform/MprisFavorites.hpp"
+#include "Platform/MprisPlayerRoster.hpp"
+#include "Platform/TrackEvents.hpp"
 
 #include <QDBusConnection>
 #include <QString>
 
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace kavrel {
 
 class MprisPlayerDirectory;
 
-// The bridge's music app on Linux: an MPRIS player on the session bus, the one that is playing, else
-// the one whose playback state changed last. It serves both bridge ports: this MusicTarget, and the
-// scripting objects of scriptingFactory() for the plain reads (state, position, current track).
+// The bridge's music app on Linux: an MPRIS player on the session bus or MPD through its own protocol
+// (MpdPlayer), the one that is playing, else the one whose playback state changed last. It serves both bridge
+// ports: this MusicTarget, and the scripting objects of scriptingFactory() for the plain reads (state,
+// position, current track).
 //
-// MPRIS can neither write a favourite nor address a track again, so tracks are shared read-only:
-// their item id is 0, which leaves the bridge nothing to capture, and every event answers as for an
-// object that does not exist. The favourite reads as null and a favourite command finds no track.
+// MPRIS itself is read-only, so favourites go through each player's own channel (MprisFavorites):
+// MPD's stickers included; the tracks of such players get a unique ID, and the events the bridge sends to
+// capture, verify, read and write them are answered through that channel (TrackEvents). Tracks of other
+// players are shared read-only, with the favourite they publish as xesam:userRating (its top counts).
 //
 // One instance per bridge, used only from that bridge's queue: it opens its own bus connection there
 // on first use and never shares it. It must outlive the bridge, whose scripting object refers to it.
@@ -30,7 +37,8 @@ class MprisPlayerDirectory;
 //         KVMusicBridge::Ports{*target, target->scriptingFactory(), makeReference, encoder});
 class MprisMusicApp final : public MusicTarget {
 public:
-    MprisMusicApp();
+    // MPD is looked for at `mpdAddress`; none: not at all.
+    explicit MprisMusicApp(std::optional<MpdAddress> mpdAddress = MpdAddress::fromEnvironment().address);
     ~MprisMusicApp() override;
     MprisMusicApp(const MprisMusicApp&) = delete;
     MprisMusicApp& operator=(const MprisMusicApp&) = delete;
@@ -43,7 +51,7 @@ public:
     // Reading a player needs no permission: always 0.
     OSStatus determinePermissionToAutomate(const AEDesc& address, FourCharCode eventClass,
                                            FourCharCode eventID, bool askUserIfNeeded) override;
-    // Answers every event with "no such object" (-1728) in its reply.
+    // Answers events about the shared tracks; anything else as for an object that does not exist.
     OSStatus send(const AppleEvent& event, AEDesc& reply, std::int32_t sendMode, long timeoutTicks) override;
 
 private:
@@ -51,12 +59,19 @@ private:
 
     bool connect();
     void disconnect();
+    bool mpdChosen() const;
     MprisBus::Reply readPlayer(const QString& property, int timeoutMs) const;
+    std::optional<SharedTrack> share(const MprisMetadata& metadata);
 
     const QString connectionName;
     std::optional<QDBusConnection> connection;
+    std::unique_ptr<MprisPlayerRoster> roster;
     std::unique_ptr<MprisPlayerDirectory> directory;
-    std::optional<QString> player;
+    // The chosen player's favourite channel, by the bus connection behind it: asked again for another.
+    std::optional<std::pair<std::string, std::optional<MprisFavorites>>> favorites;
+    std::unique_ptr<MpdPlayer> mpd;
+    std::optional<MprisPlayerRoster::Choice> player;
+    TrackEvents events;
 };
 
 } // namespace kavrel

@@ -2,7 +2,6 @@
 
 #include "Platform/MprisBus.hpp"
 
-#include <QCoreApplication>
 #include <QDBusMessage>
 #include <QObject>
 #include <QStringList>
@@ -10,8 +9,7 @@
 
 namespace kavrel {
 
-// The slots the bus's signals are delivered to. They arrive as events posted to this object's thread
-// and run when refresh() sends them.
+// The slots the bus's signals are delivered to, on the directory's thread.
 class MprisPlayerDirectory::Receiver final : public QObject {
     Q_OBJECT
 
@@ -42,14 +40,23 @@ private:
     MprisPlayerRoster& roster;
 };
 
-MprisPlayerDirectory::MprisPlayerDirectory(const QDBusConnection& connection, int timeoutMs)
-    : connection(connection), timeoutMs(timeoutMs), receiver(std::make_unique<Receiver>(roster)) {}
+MprisPlayerDirectory::MprisPlayerDirectory(const QDBusConnection& connection, int timeoutMs,
+                                           MprisPlayerRoster& roster)
+    : connection(connection), timeoutMs(timeoutMs), roster(roster),
+      receiver(std::make_unique<Receiver>(roster)) {
+    receiver->moveToThread(&thread);
+    thread.start();
+}
 
-MprisPlayerDirectory::~MprisPlayerDirectory() = default;
+MprisPlayerDirectory::~MprisPlayerDirectory() {
+    unsubscribe();
+    thread.quit();
+    thread.wait();
+}
 
 std::unique_ptr<MprisPlayerDirectory> MprisPlayerDirectory::open(const QDBusConnection& connection,
-                                                                 int timeoutMs) {
-    std::unique_ptr<MprisPlayerDirectory> directory(new MprisPlayerDirectory(connection, timeoutMs));
+                                                                 int timeoutMs, MprisPlayerRoster& roster) {
+    std::unique_ptr<MprisPlayerDirectory> directory(new MprisPlayerDirectory(connection, timeoutMs, roster));
     if (!directory->subscribe() || !directory->listPlayers()) {
         return nullptr;
     }
@@ -57,15 +64,29 @@ std::unique_ptr<MprisPlayerDirectory> MprisPlayerDirectory::open(const QDBusConn
 }
 
 // Before the listing, so that no change between the two is missed.
+namespace {
+
+const QString busService = QStringLiteral("org.freedesktop.DBus");
+const QString busPath = QStringLiteral("/org/freedesktop/DBus");
+const char* const ownerSlot = SLOT(nameOwnerChanged(QString, QString, QString));
+const char* const propertiesSlot = SLOT(propertiesChanged(QString, QVariantMap, QStringList, QDBusMessage));
+
+} // namespace
+
 bool MprisPlayerDirectory::subscribe() {
-    const QString bus = QStringLiteral("org.freedesktop.DBus");
-    return connection.connect(bus, QStringLiteral("/org/freedesktop/DBus"), bus,
-                              QStringLiteral("NameOwnerChanged"), receiver.get(),
-                              SLOT(nameOwnerChanged(QString, QString, QString))) &&
+    return connection.connect(busService, busPath, busService, QStringLiteral("NameOwnerChanged"),
+                              receiver.get(), ownerSlot) &&
            connection.connect(QString(), MprisBus::objectPath, MprisBus::propertiesInterface,
                               QStringLiteral("PropertiesChanged"), QStringList{MprisBus::playerInterface},
-                              QString(), receiver.get(),
-                              SLOT(propertiesChanged(QString, QVariantMap, QStringList, QDBusMessage)));
+                              QString(), receiver.get(), propertiesSlot);
+}
+
+void MprisPlayerDirectory::unsubscribe() {
+    connection.disconnect(busService, busPath, busService, QStringLiteral("NameOwnerChanged"), receiver.get(),
+                          ownerSlot);
+    connection.disconnect(QString(), MprisBus::objectPath, MprisBus::propertiesInterface,
+                          QStringLiteral("PropertiesChanged"), QStringList{MprisBus::playerInterface},
+                          QString(), receiver.get(), propertiesSlot);
 }
 
 bool MprisPlayerDirectory::listPlayers() {
@@ -88,11 +109,12 @@ bool MprisPlayerDirectory::listPlayers() {
 
 bool MprisPlayerDirectory::refresh() {
     // The daemon answers after everything it sent us before, so the signals it emitted until now are
-    // posted to the receiver by the time the answer is in.
+    // posted to the receiver by the time the answer is in; a call queued behind them runs after them.
     if (MprisBus::busCall(connection, QStringLiteral("GetId"), {}, timeoutMs).status != status::noErr) {
         return false;
     }
-    QCoreApplication::sendPostedEvents(receiver.get());
+    QMetaObject::invokeMethod(
+        receiver.get(), [] {}, Qt::BlockingQueuedConnection);
     for (const std::string& name : roster.unread()) {
         const MprisBus::Reply answer = MprisBus::playerProperty(connection, QString::fromStdString(name),
                                                                 QStringLiteral("PlaybackStatus"), timeoutMs);
@@ -101,14 +123,6 @@ bool MprisPlayerDirectory::refresh() {
                                                                : std::nullopt);
     }
     return true;
-}
-
-std::optional<QString> MprisPlayerDirectory::chosen() const {
-    const auto name = roster.chosen();
-    if (!name) {
-        return std::nullopt;
-    }
-    return QString::fromStdString(*name);
 }
 
 } // namespace kavrel

@@ -21,13 +21,14 @@ packages=(
     mpv mpv-mpris sox flac
     # MPD: its client library to build, the server and mpc for the tests against a real one
     mpd mpc libmpdclient-dev
-    # a real window: bench/startup.sh (with a tray host) and the screen-reader check run the application
-    # on a virtual display
+    # a real window: bench/startup.sh (with a tray host), the screen-reader check and the tray test run
+    # the application on a virtual display
     xvfb xauth xdotool trayer at-spi2-core python3-pyatspi
-    # the tray test: a private X display, and a look at its windows
-    xvfb xauth xdotool
     # the package: icons drawn from the SVG, the Debian package and its validators
     librsvg2-bin dpkg-dev file lintian appstream desktop-file-utils
+    # players that keep favourites, tested on a display of their own (rhythmbox-plugins holds its MPRIS
+    # interface)
+    rhythmbox rhythmbox-plugins quodlibet
 )
 
 if [ "$(id -u)" -ne 0 ]; then

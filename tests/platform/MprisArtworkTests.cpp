@@ -1,4 +1,5 @@
 #include "Platform/MprisArtwork.hpp"
+#include "platform/ScratchDirectory.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,12 +15,6 @@ namespace {
 
 class MprisArtworkTest : public ::testing::Test {
 protected:
-    MprisArtworkTest() {
-        char pattern[] = "/tmp/kavrel-art-XXXXXX";
-        directory = ::mkdtemp(pattern);
-    }
-    ~MprisArtworkTest() override { std::filesystem::remove_all(directory); }
-
     std::string write(const std::string& name, std::size_t size) {
         const auto path = directory / name;
         std::ofstream(path, std::ios::binary) << std::string(size, 'x');
@@ -28,7 +23,8 @@ protected:
 
     static std::string url(const std::string& path) { return "file://" + path; }
 
-    std::filesystem::path directory;
+    const ScratchDirectory scratch;
+    const std::filesystem::path& directory = scratch.path();
 };
 
 TEST_F(MprisArtworkTest, ReadsLocalFilesUpToTheLimit) {

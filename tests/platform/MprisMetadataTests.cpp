@@ -25,6 +25,7 @@ TEST(MprisMetadata, ReadsWhatPlayersSend) {
         {"mpris:trackid", QVariant::fromValue(QDBusObjectPath("/org/example/Track/7"))},
         {"xesam:url", QStringLiteral("file:///music/blue.flac")},
         {"mpris:artUrl", QStringLiteral("file:///tmp/cover.jpg")},
+        {"xesam:userRating", 0.8},
     });
     EXPECT_EQ(full.title, "Blue in Green");
     EXPECT_EQ(full.artist, "Miles Davis, Bill Evans") << "an empty name adds no separator";
@@ -33,6 +34,7 @@ TEST(MprisMetadata, ReadsWhatPlayersSend) {
     EXPECT_EQ(full.trackID, "/org/example/Track/7");
     EXPECT_EQ(full.url, "file:///music/blue.flac");
     EXPECT_EQ(full.artUrl, "file:///tmp/cover.jpg");
+    EXPECT_EQ(full.userRating, 0.8);
 
     // Lenient where the meaning is clear: one artist as a string, a track id as a string, other
     // number types for the length.
@@ -53,13 +55,15 @@ TEST(MprisMetadata, AbsentAndMeaninglessValues) {
         {{"mpris:trackid", QVariant::fromValue(QDBusObjectPath("/org/mpris/MediaPlayer2/TrackList/NoTrack"))},
          {"mpris:length", QStringLiteral("300")},
          {"xesam:artist", 42},
-         {"xesam:url", QString()}});
+         {"xesam:url", QString()},
+         {"xesam:userRating", QStringLiteral("1.0")}});
     EXPECT_EQ(bare.title, "");
     EXPECT_EQ(bare.artist, "");
     EXPECT_EQ(bare.album, std::nullopt);
     EXPECT_EQ(bare.lengthSeconds, 0);
     EXPECT_EQ(bare.trackID, std::nullopt) << "the no-track path is no id";
     EXPECT_EQ(bare.url, std::nullopt);
+    EXPECT_EQ(bare.userRating, std::nullopt) << "a rating as text";
     EXPECT_EQ(decoded({{"xesam:album", QString()}}).album, "") << "an empty album is still an album";
 }
 
@@ -75,18 +79,24 @@ TEST(MprisIdentity, StableLibraryShapedIdentifiers) {
 
     MprisMetadata other = track;
     other.url = "file:///music/b.flac";
-    EXPECT_EQ(MprisIdentity::of("mpv", other)->persistentID, identity->persistentID)
-        << "the track id decides when there is one";
-    EXPECT_NE(MprisIdentity::of("vlc", track)->persistentID, identity->persistentID);
-
-    other.trackID.reset();
-    const auto byURL = MprisIdentity::of("mpv", other);
-    ASSERT_TRUE(byURL.has_value());
-    EXPECT_NE(byURL->persistentID, identity->persistentID);
-    other.url = "file:///music/c.flac";
-    EXPECT_NE(MprisIdentity::of("mpv", other)->persistentID, byURL->persistentID);
-    other.url.reset();
-    EXPECT_EQ(MprisIdentity::of("mpv", other), std::nullopt);
+    MprisMetadata byURL = other;
+    byURL.trackID.reset();
+    // Each row: whether the identity equals that of mpv's track "/0".
+    const std::pair<std::optional<MprisIdentity>, bool> rows[] = {
+        {MprisIdentity::of("mpv", other), true}, // the track id decides when there is one
+        {MprisIdentity::of("vlc", track), false},
+        {MprisIdentity::of("mpv", byURL), false},
+        {MprisIdentity::ofKey("mpv", "/0"), false}, // a channel's key is tagged as such
+    };
+    for (const auto& [derived, same] : rows) {
+        EXPECT_EQ(derived->persistentID == identity->persistentID, same) << derived->persistentID;
+    }
+    MprisMetadata otherURL = byURL;
+    otherURL.url = "file:///music/c.flac";
+    EXPECT_NE(MprisIdentity::of("mpv", byURL)->persistentID,
+              MprisIdentity::of("mpv", otherURL)->persistentID);
+    byURL.url.reset();
+    EXPECT_EQ(MprisIdentity::of("mpv", byURL), std::nullopt) << "nothing stable to derive from";
 }
 
 TEST(MprisIdentity, PlayerIsTheBusNameWithoutItsInstance) {

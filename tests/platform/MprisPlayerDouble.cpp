@@ -27,7 +27,8 @@ public:
     explicit Object(std::shared_ptr<State> state) : state(std::move(state)) {}
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-        if (message.interface() != propertiesInterface || message.member() != QStringLiteral("Get")) {
+        const QString member = message.member();
+        if (message.interface() != propertiesInterface || (member != "Get" && member != "Set")) {
             return false; // QtDBus answers the rest with an error
         }
         std::lock_guard lock(state->mutex);
@@ -35,33 +36,30 @@ public:
             return true; // never answered
         }
         const QVariantList arguments = message.arguments();
-        const QVariant value = arguments.size() == 2 && arguments[0].toString() == playerInterface
-                                   ? property(arguments[1].toString())
-                                   : QVariant();
-        if (state->failing || !value.isValid()) {
+        const QString name = arguments.value(1).toString();
+        if (arguments.value(0).toString() != playerInterface || state->failing) {
             connection.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("player failure")));
-        } else {
+        } else if (member == "Set" && name == "Rating" && state->properties.contains(name)) {
+            state->properties.insert(name, arguments.value(2).value<QDBusVariant>().variant());
+            connection.send(message.createReply());
+        } else if (const QVariant value = state->properties.value(name); member == "Get" && value.isValid()) {
             connection.send(message.createReply(QVariant::fromValue(QDBusVariant(value))));
+        } else {
+            connection.send(message.createErrorReply(QDBusError::NotSupported, QStringLiteral("not here")));
         }
         return true;
     }
 
-    QString introspect(const QString&) const override { return {}; }
-
-private:
-    QVariant property(const QString& name) const {
-        if (name == QStringLiteral("PlaybackStatus")) {
-            return state->status;
+    QString introspect(const QString&) const override {
+        std::lock_guard lock(state->mutex);
+        if (!state->properties.contains(QStringLiteral("Rating"))) {
+            return {};
         }
-        if (name == QStringLiteral("Metadata")) {
-            return state->metadata;
-        }
-        if (name == QStringLiteral("Position")) {
-            return state->position;
-        }
-        return {};
+        return "<interface name=\"" + playerInterface +
+               "\"><property name=\"Rating\" type=\"d\" access=\"readwrite\"/></interface>";
     }
 
+private:
     std::shared_ptr<State> state;
 };
 
@@ -71,8 +69,9 @@ MprisPlayerDouble::MprisPlayerDouble(const QString& suffix, const QString& statu
       state(std::make_shared<State>()),
       connection(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)),
       object(std::make_unique<Object>(state)) {
-    state->status = status;
-    state->metadata = metadata;
+    state->properties = {{QStringLiteral("PlaybackStatus"), status},
+                         {QStringLiteral("Metadata"), metadata},
+                         {QStringLiteral("Position"), qint64(0)}};
     object->moveToThread(&thread);
     thread.start();
     connection.registerVirtualObject(objectPath, object.get(), QDBusConnection::SingleNode);
@@ -88,25 +87,32 @@ MprisPlayerDouble::~MprisPlayerDouble() {
     QDBusConnection::disconnectFromBus(connectionName);
 }
 
-void MprisPlayerDouble::setStatus(const QString& status) {
+void MprisPlayerDouble::set(const QString& property, const QVariant& value, bool announced) {
     {
         std::lock_guard lock(state->mutex);
-        state->status = status;
+        state->properties.insert(property, value);
     }
-    announce(QStringLiteral("PlaybackStatus"), status);
+    if (announced) {
+        announce(property, value);
+    }
 }
 
-void MprisPlayerDouble::setMetadata(const QVariantMap& metadata) {
-    {
-        std::lock_guard lock(state->mutex);
-        state->metadata = metadata;
-    }
-    announce(QStringLiteral("Metadata"), metadata);
-}
-
-void MprisPlayerDouble::setPosition(qint64 microseconds) {
+std::optional<double> MprisPlayerDouble::rating() const {
     std::lock_guard lock(state->mutex);
-    state->position = microseconds;
+    const QVariant rating = state->properties.value(QStringLiteral("Rating"));
+    return rating.isValid() ? std::optional(rating.toDouble()) : std::nullopt;
+}
+
+void MprisPlayerDouble::hide(const QString& property) {
+    std::lock_guard lock(state->mutex);
+    state->properties.remove(property);
+}
+
+// Flushed every hundred, so that they wait in the daemon and the receiver, not in this process.
+void MprisPlayerDouble::flood(int count, const QVariantMap& metadata) {
+    for (int sent = 1; sent <= count; ++sent) {
+        announce(QStringLiteral("Metadata"), metadata, sent % 100 == 0 || sent == count);
+    }
 }
 
 void MprisPlayerDouble::setHanging(bool hanging) {
@@ -140,12 +146,14 @@ QVariantMap MprisPlayerDouble::metadata(const QString& title, const QStringList&
     return metadata;
 }
 
-void MprisPlayerDouble::announce(const QString& property, const QVariant& value) {
+void MprisPlayerDouble::announce(const QString& property, const QVariant& value, bool flushed) {
     QDBusMessage signal =
         QDBusMessage::createSignal(objectPath, propertiesInterface, QStringLiteral("PropertiesChanged"));
     signal << playerInterface << QVariantMap{{property, value}} << QStringList();
     connection.send(signal);
-    flush();
+    if (flushed) {
+        flush();
+    }
 }
 
 // Messages of one connection reach the daemon in order: once it has answered this call, it has

@@ -7,14 +7,14 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace kavrel {
 
-// A scriptable MPRIS player on the session bus. It has a connection of its own and answers
-// Properties.Get of the Player interface on a thread of its own, so a caller blocked on a reply does
-// not block the player. State and metadata changes are announced with PropertiesChanged, as a real
-// player does; the position is not, as with real players. Every change is through the bus daemon
-// before the setter returns, so a later call from another connection sees its effects.
+// A scriptable MPRIS player on the session bus. It has a connection of its own and answers the
+// Player interface's properties on a thread of its own, so a caller blocked on a reply does not block
+// the player. State and metadata changes are announced with PropertiesChanged, as a real player does;
+// the position and the rating are not. Every change is through the bus daemon before the setter returns.
 class MprisPlayerDouble {
 public:
     // Takes the bus name org.mpris.MediaPlayer2.<suffix> once its state is set.
@@ -23,15 +23,20 @@ public:
     MprisPlayerDouble(const MprisPlayerDouble&) = delete;
     MprisPlayerDouble& operator=(const MprisPlayerDouble&) = delete;
 
-    QString busName() const { return name; }
-
-    void setStatus(const QString& status);
-    void setMetadata(const QVariantMap& metadata);
-    void setPosition(qint64 microseconds);
+    void setStatus(const QString& status) { set(QStringLiteral("PlaybackStatus"), status, true); }
+    void setMetadata(const QVariantMap& metadata) { set(QStringLiteral("Metadata"), metadata, true); }
+    void setPosition(qint64 microseconds) { set(QStringLiteral("Position"), microseconds, false); }
+    // A Rating that callers may set too: introspection declares it readwrite.
+    void setRating(double rating) { set(QStringLiteral("Rating"), rating, false); }
+    std::optional<double> rating() const;
+    // Answers reading this property with NotSupported, as browsers do for Position.
+    void hide(const QString& property);
     // Stops answering: calls wait for their time-out.
     void setHanging(bool hanging);
     // Answers every call with an error.
     void setFailing(bool failing);
+    // Announces `count` metadata changes as fast as the bus takes them.
+    void flood(int count, const QVariantMap& metadata);
     // Gives up the bus name, as a quitting player does.
     void vanish();
 
@@ -42,15 +47,14 @@ public:
 private:
     class Object;
     struct State {
-        std::mutex mutex;
-        QString status;
-        QVariantMap metadata;
-        qint64 position = 0;
+        mutable std::mutex mutex;
+        QVariantMap properties;
         bool hanging = false;
         bool failing = false;
     };
 
-    void announce(const QString& property, const QVariant& value);
+    void set(const QString& property, const QVariant& value, bool announced);
+    void announce(const QString& property, const QVariant& value, bool flushed = true);
     void flush();
 
     const QString name;

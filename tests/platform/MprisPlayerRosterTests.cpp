@@ -5,59 +5,73 @@
 namespace kavrel {
 namespace {
 
-TEST(MprisPlayerRoster, PlayingWinsElseTheLatestChange) {
-    MprisPlayerRoster roster;
-    EXPECT_EQ(roster.chosen(), std::nullopt);
+const std::string a = "org.mpris.MediaPlayer2.a";
+const std::string b = "org.mpris.MediaPlayer2.b";
 
-    roster.appeared("org.mpris.MediaPlayer2.a", ":1.1");
-    roster.appeared("org.mpris.MediaPlayer2.b", ":1.2");
-    roster.statusRead("org.mpris.MediaPlayer2.a", "Paused");
-    roster.statusRead("org.mpris.MediaPlayer2.b", "Paused");
-    EXPECT_EQ(roster.chosen(), "org.mpris.MediaPlayer2.b") << "the later appearance";
-
-    roster.statusChanged(":1.1", "Playing");
-    EXPECT_EQ(roster.chosen(), "org.mpris.MediaPlayer2.a");
-    roster.statusChanged(":1.2", "Stopped");
-    EXPECT_EQ(roster.chosen(), "org.mpris.MediaPlayer2.a") << "a later change does not beat playing";
-
-    roster.statusChanged(":1.1", "Paused");
-    EXPECT_EQ(roster.chosen(), "org.mpris.MediaPlayer2.a") << "pausing is the latest change";
-    roster.statusChanged(":1.2", "Stopped");
-    EXPECT_EQ(roster.chosen(), "org.mpris.MediaPlayer2.a") << "announcing the same state is no change";
-
-    roster.statusChanged(":1.2", "Playing");
-    roster.statusChanged(":1.1", "Playing");
-    EXPECT_EQ(roster.chosen(), "org.mpris.MediaPlayer2.a") << "of two playing, the one that started last";
+std::string chosen(const MprisPlayerRoster& roster) {
+    const auto choice = roster.chosen();
+    return choice ? choice->name : "<none>";
 }
 
-TEST(MprisPlayerRoster, FollowsOwnersAndIgnoresStrangers) {
+TEST(MprisPlayerRoster, PlayingWinsElseTheLatestChange) {
     MprisPlayerRoster roster;
-    roster.appeared("org.mpris.MediaPlayer2.a", ":1.1");
-    roster.appeared("org.mpris.MediaPlayer2.b", ":1.2");
-    roster.statusChanged(":1.9", "Playing");
-    EXPECT_EQ(roster.unread().size(), 2u) << "a signal from a connection that owns no player";
+    EXPECT_EQ(chosen(roster), "<none>");
+    roster.appeared(a, ":1.1");
+    roster.appeared(b, ":1.2");
+    roster.statusRead(a, "Paused");
+    roster.statusRead(b, "Paused");
+    // Each row: a state announced by an owner, and the player chosen afterwards.
+    const struct {
+        const char* owner;
+        const char* status;
+        const std::string& expected;
+        const char* why;
+    } steps[] = {
+        {":1.9", "Playing", b, "a stranger's signal; b appeared later"},
+        {":1.1", "Playing", a, "playing wins"},
+        {":1.2", "Stopped", a, "a later change does not beat playing"},
+        {":1.1", "Paused", a, "pausing is the latest change"},
+        {":1.2", "Stopped", a, "announcing the same state is no change"},
+        {":1.2", "Playing", b, "playing again"},
+        {":1.1", "Playing", a, "of two playing, the one that started last"},
+    };
+    for (const auto& step : steps) {
+        roster.statusChanged(step.owner, step.status);
+        EXPECT_EQ(chosen(roster), step.expected) << step.why;
+    }
+    EXPECT_EQ(roster.chosen()->owner, ":1.1");
+}
 
+TEST(MprisPlayerRoster, FollowsOwnersReadsOnceAndHidesTheBridgeOfADirectPlayer) {
+    MprisPlayerRoster roster;
+    roster.appeared(a, ":1.1");
+    roster.appeared(b, ":1.2");
     roster.statusChanged(":1.1", "Playing");
-    EXPECT_EQ(roster.unread(), std::vector<std::string>{"org.mpris.MediaPlayer2.b"});
-    roster.statusRead("org.mpris.MediaPlayer2.a", "Stopped");
-    EXPECT_EQ(roster.chosen(), "org.mpris.MediaPlayer2.a") << "a late read does not undo a signal";
+    EXPECT_EQ(roster.unread(), std::vector<std::string>{b});
+    roster.statusRead(a, "Stopped");
+    EXPECT_EQ(chosen(roster), a) << "a late read does not undo a signal";
+    roster.appeared(a, ":1.5");
+    roster.statusRead(a, std::nullopt);
+    EXPECT_EQ(roster.unread(), std::vector<std::string>{b}) << "a new owner is read once, failed or not";
+    roster.statusRead(b, "Playing");
+    roster.appeared(b, ":1.2");
+    EXPECT_EQ(chosen(roster), b) << "listed and signalled: one appearance";
 
-    // The same name from a new process starts over, its old state forgotten.
-    roster.appeared("org.mpris.MediaPlayer2.a", ":1.5");
-    roster.statusChanged(":1.1", "Playing");
-    EXPECT_EQ(roster.unread().size(), 2u);
-    roster.statusRead("org.mpris.MediaPlayer2.a", std::nullopt);
-    EXPECT_EQ(roster.unread(), std::vector<std::string>{"org.mpris.MediaPlayer2.b"}) << "not read again";
-
-    // Reported by both the listing and the signal: one appearance.
-    roster.statusRead("org.mpris.MediaPlayer2.b", "Playing");
-    roster.appeared("org.mpris.MediaPlayer2.b", ":1.2");
-    EXPECT_EQ(roster.chosen(), "org.mpris.MediaPlayer2.b");
-
-    roster.vanished("org.mpris.MediaPlayer2.b");
-    EXPECT_EQ(roster.chosen(), "org.mpris.MediaPlayer2.a");
-    roster.vanished("org.mpris.MediaPlayer2.a");
-    EXPECT_EQ(roster.chosen(), std::nullopt);
+    // MPD reached directly and through its MPRIS bridge is one player: the direct one.
+    roster.appeared("org.mpris.MediaPlayer2.mpd", ":1.7");
+    roster.statusRead("org.mpris.MediaPlayer2.mpd", "Playing");
+    roster.direct("mpd", "Paused");
+    roster.vanished(b);
+    roster.statusChanged(":1.5", "Paused");
+    EXPECT_EQ(chosen(roster), a) << "the bridge's Playing does not count";
+    roster.direct("mpd", "Playing");
+    EXPECT_EQ(chosen(roster), "mpd");
+    EXPECT_EQ(roster.chosen()->owner, "");
+    roster.direct("mpd", std::nullopt);
+    EXPECT_EQ(chosen(roster), "org.mpris.MediaPlayer2.mpd") << "the bridge alone is a player";
+    roster.vanished("org.mpris.MediaPlayer2.mpd");
+    roster.vanished(a);
+    EXPECT_EQ(chosen(roster), "<none>");
 }
 
 } // namespace

@@ -9,7 +9,7 @@
 #include <string>
 
 // Runs some tests of this binary again inside a private D-Bus session (dbus-run-session), so that
-// they meet a real bus daemon and nothing of the user's own session.
+// they meet a real bus daemon and nothing of the user's own session (nor the user's MPD).
 namespace kavrel::PrivateSessionBus {
 
 // True in the copy of the binary that runs inside the private session.
@@ -24,18 +24,27 @@ inline bool available() {
 
 // Runs this binary under dbus-run-session with `--gtest_filter=<filter>`, HOME at a fresh directory
 // and inside() true, and waits for it. `prelude` is shell text run in the session first (starting a
-// daemon, say). The exit status, or -1 when it did not exit normally.
-inline int runTests(const std::string& filter, const std::string& prelude = "") {
+// daemon, say); with `display`, the session also has an X display of its own (xvfb-run). The exit
+// status, or -1 when it did not exit normally.
+inline int runTests(const std::string& filter, const std::string& prelude = "", bool display = false) {
     const ScratchDirectory home;
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
     const std::string script = prelude + "\nexec \"$0\" \"$1\"";
+    const std::string filterArgument = "--gtest_filter=" + filter;
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::setenv("HOME", home.path().c_str(), 1);
         ::setenv("KAVREL_INSIDE_PRIVATE_SESSION_BUS", "1", 1);
+        // Nor the user's MPD: tests that want one start their own.
+        ::setenv("MPD_HOST", (home.path() / "no-mpd").c_str(), 1);
         ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        if (display) {
+            ::execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 640x480x24", "/usr/bin/dbus-run-session",
+                     "--", "/bin/sh", "-c", script.c_str(), self.c_str(), filterArgument.c_str(),
+                     static_cast<char*>(nullptr));
+        }
         ::execl("/usr/bin/dbus-run-session", "dbus-run-session", "--", "/bin/sh", "-c", script.c_str(),
-                self.c_str(), ("--gtest_filter=" + filter).c_str(), static_cast<char*>(nullptr));
+                self.c_str(), filterArgument.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
     int status = 0;
