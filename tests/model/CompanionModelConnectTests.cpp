@@ -7,11 +7,7 @@ namespace kavrel {
 namespace {
 
 std::string repeated(const std::string& piece, int times) {
-    std::string text;
-    while (times-- > 0) {
-        text += piece;
-    }
-    return text;
+    return times > 0 ? piece + repeated(piece, times - 1) : "";
 }
 
 TEST_F(ModelTest, PreferencesKeepTheirTypesAndConstructionSendsNothing) {
