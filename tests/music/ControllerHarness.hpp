@@ -19,17 +19,13 @@ namespace kavrel {
 
 // A playing track as the bridge reports it.
 inline JSONObject playingSnapshot(const std::string& name, const std::string& trackRef = "REF-1") {
-    return JSONObject{{"provider", "applemusic"},
-                      {"state", "playing"},
-                      {"updatedAt", 1.7e12},
-                      {"positionMs", 12'000},
-                      {"durationMs", 180'000},
-                      {"track", JSONObject{{"trackRef", trackRef},
-                                           {"name", name},
-                                           {"artist", "Artist"},
-                                           {"album", "Album"},
-                                           {"favorited", false},
-                                           {"favoriteWritable", true}}}};
+    auto snapshot = *JSONValue::parse(R"({"provider":"applemusic","state":"playing","updatedAt":1.7e12,
+        "positionMs":12000,"durationMs":180000,"track":{"artist":"Artist","album":"Album","favorited":false,
+        "favoriteWritable":true}})")
+                         .object();
+    snapshot["track"].object()->insert_or_assign("trackRef", trackRef);
+    snapshot["track"].object()->insert_or_assign("name", name);
+    return snapshot;
 }
 
 inline JSONObject withArtwork(JSONObject snapshot, const JSONValue& artwork) {

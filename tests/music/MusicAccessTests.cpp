@@ -95,52 +95,41 @@ TEST(ScriptingMusicAccess, ConvertsTheBridgesAnswersAndKeepsItsErrorCodes) {
 
 using MusicDiagnosticsReport::diagnosticReport;
 
+JSONObject parsed(std::string_view text) {
+    return *JSONValue::parse(text).object();
+}
+
+// Names and identifiers are not allowed keys; a code as text, a Boolean as 1 and a nested value are of
+// the wrong kind; the schema version cannot be overridden.
 TEST(MusicDiagnosticsReport, KeepsOnlyAllowedKeysOfTheRightKindSortedAndPrettyPrinted) {
-    const JSONObject diagnostics{{"stage", "ready"},
-                                 {"automationStatus", -1744},
-                                 {"automationAllowed", true},
-                                 {"name", "Nocturne"},
-                                 {"persistentID", "0123456789ABCDEF"},
-                                 {"currentReferenceChain", JSONArray{}},
-                                 {"libraryLookupError", "-1728"},         // a code as text
-                                 {"currentReferenceClass", std::nan("")}, // not finite
-                                 {"favoriteReadError", JSONArray{1}},
-                                 {"favoriteWritable", 1},
-                                 {"cachedReference", "true"},
-                                 {"schemaVersion", 7}}; // cannot be overridden
+    auto diagnostics = parsed(R"({"stage":"ready","automationStatus":-1744,"automationAllowed":true,
+        "name":"Nocturne","persistentID":"0123456789ABCDEF","currentReferenceChain":[],
+        "libraryLookupError":"-1728","favoriteReadError":[1],"favoriteWritable":1,"cachedReference":"true",
+        "schemaVersion":7})");
+    diagnostics.emplace("currentReferenceClass", std::nan("")); // not finite
     EXPECT_EQ(diagnosticReport(diagnostics),
               "{\n  \"automationAllowed\" : true,\n  \"automationStatus\" : -1744,\n  "
               "\"currentReferenceChain\" : [],\n  \"schemaVersion\" : 1,\n  "
               "\"stage\" : \"ready\"\n}");
-    EXPECT_EQ(
-        diagnosticReport({{"stage", "Playing: Nocturne"}, {"currentReferenceChain", JSONObject{{"0", 1}}}}),
-        "{\n  \"schemaVersion\" : 1\n}");
+    EXPECT_EQ(diagnosticReport(parsed(R"({"stage":"Playing: Nocturne","currentReferenceChain":{"0":1}})")),
+              "{\n  \"schemaVersion\" : 1\n}");
 }
 
+// The first entry is counted among the eight, then dropped; 4294967295 is the largest four-character code.
 TEST(MusicDiagnosticsReport, ChainKeepsItsFirstEightEntriesFilteredOneByOne) {
-    JSONArray chain{"not an object",                             // counted among the eight, then dropped
-                    JSONObject{{"descriptorType", 4294967295.0}, // the largest four-character code
-                               {"referenceClass", 4294967296.0},
-                               {"referenceForm", -1},
-                               {"fieldCount", 2.5},
-                               {"identifierType", "long"},
-                               {"identifierSize", 0},
-                               {"classValid", true},
-                               {"formValid", "yes"},
-                               {"identifierNonzero", false},
-                               {"termination", "unknown_reason"},
-                               {"identifier", 123456}}};
+    auto chain = *JSONValue::parse(R"(["not an object", {"descriptorType":4294967295,
+        "referenceClass":4294967296,"referenceForm":-1,"fieldCount":2.5,"identifierType":"long",
+        "identifierSize":0,"classValid":true,"formValid":"yes","identifierNonzero":false,
+        "termination":"unknown_reason","identifier":123456}])")
+                      .array();
     for (int index = 0; index < 10; ++index) {
         chain.push_back(JSONObject{{"fieldCount", index}, {"termination", "depth_limit"}});
     }
-    const auto report =
-        *JSONValue::parse(diagnosticReport(JSONObject{{"currentReferenceChain", chain}})).object();
+    const auto report = parsed(diagnosticReport(JSONObject{{"currentReferenceChain", chain}}));
     const auto& kept = *report.at("currentReferenceChain").array();
     ASSERT_EQ(kept.size(), 7u);
-    EXPECT_EQ(kept[0], JSONValue(JSONObject{{"descriptorType", 4294967295.0},
-                                            {"identifierSize", 0},
-                                            {"classValid", true},
-                                            {"identifierNonzero", false}}));
+    EXPECT_EQ(kept[0], JSONValue::parse(R"({"descriptorType":4294967295,"identifierSize":0,"classValid":true,
+        "identifierNonzero":false})"));
     EXPECT_EQ(kept[6], JSONValue(JSONObject{{"fieldCount", 5}, {"termination", "depth_limit"}}));
 }
 
