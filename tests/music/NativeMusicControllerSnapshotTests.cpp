@@ -75,13 +75,10 @@ TEST_F(ControllerTest, UnreadableMusicAppGivesOfflineSnapshotsWithSafeCodesAndPo
             return {};
         };
         queue.advance(1s);
-        const JSONObject offline{{"provider", "applemusic"},
-                                 {"state", "offline"},
-                                 {"updatedAt", 1'700'000'000'123.456},
-                                 {"track", nullptr},
-                                 {"positionMs", 0},
-                                 {"durationMs", 0},
-                                 {"code", code}};
+        auto offline = *JSONValue::parse(R"({"provider":"applemusic","state":"offline",
+            "updatedAt":1700000000123.456,"track":null,"positionMs":0,"durationMs":0})")
+                            .object();
+        offline.emplace("code", code);
         ASSERT_EQ(snapshots().back(), stamped(offline, run, ++sequence)) << code;
     }
     access->onSnapshot = returning(playingSnapshot("Back"));
