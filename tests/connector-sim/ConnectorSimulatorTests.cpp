@@ -56,9 +56,8 @@ protected:
 };
 
 TEST_F(ConnectorSimulatorTest, WritesTheFavouriteOfTheFirstWritableTrackOfEachStartThenReadsItBack) {
-    SimulatorOptions options;
-    options.favouriteWriteOnSnapshot = true;
-    std::string native = start(options);
+    std::string native =
+        start(SimulatorOptions::fromJSON(JSONValue::parse(R"({"favouriteWriteOnSnapshot":true})")));
     EXPECT_NE(lastFor("", false, native).type, "nativeCommand");
     EXPECT_NE(lastFor("REF-1", false, native).type, "nativeCommand");
     EXPECT_NE(lastFor("REF-1", true, "an earlier start").type, "nativeCommand");
@@ -84,18 +83,13 @@ TEST_F(ConnectorSimulatorTest, WritesTheFavouriteOfTheFirstWritableTrackOfEachSt
     EXPECT_EQ(lastFor("REF-2", true, restart()).type, "nativeCommand") << "again after a new start";
 }
 
+// The options the fault matrix relies on are read by its own runs; here, what a typo must not pass as.
 TEST(SimulatorOptionsTest, UnknownKeysAndWrongTypesAreRefused) {
     for (const auto* text : {R"({"crashAtStrat":true})", R"({"crashAtStart":1})", R"({"silentAfter":-1})",
                              R"({"discoverRoon":"maybe"})", R"({"failCommands":{"initialize":"x"}})",
                              R"({"favouriteWriteOnSnapshot":"yes"})", "[]"}) {
         EXPECT_THROW(SimulatorOptions::fromJSON(JSONValue::parse(text)), std::runtime_error) << text;
     }
-    const auto options = SimulatorOptions::fromJSON(JSONValue::parse(
-        R"({"ignoreSigterm":true,"burstStatus":3,"favouriteReadOnSnapshot":true,"favouriteWriteOnSnapshot":false})"));
-    EXPECT_TRUE(options.ignoreSigterm);
-    EXPECT_EQ(options.burstStatus, 3u);
-    EXPECT_TRUE(options.favouriteReadOnSnapshot);
-    EXPECT_EQ(options.favouriteWriteOnSnapshot, false);
 }
 
 } // namespace
