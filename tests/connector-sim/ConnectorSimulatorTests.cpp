@@ -77,9 +77,8 @@ TEST_F(ConnectorSimulatorTest, WritesTheFavouriteOfTheFirstWritableTrackOfEachSt
     EXPECT_EQ(get.payload.at("expiresAt"), JSONValue(11000.0));
     simulator->handle(Envelope(get.id, "nativeResult", {{"ok", false}, {"code", "music_timeout"}}));
     EXPECT_EQ(simulator->status().at("music").object()->at("favouriteResults"),
-              JSONValue(JSONArray{
-                  JSONObject{{"action", "setFavorite"}, {"ok", true}, {"favorited", true}},
-                  JSONObject{{"action", "getFavorite"}, {"ok", false}, {"code", "music_timeout"}}}));
+              JSONValue::parse(R"([{"action":"setFavorite","ok":true,"favorited":true},
+                  {"action":"getFavorite","ok":false,"code":"music_timeout"}])"));
     EXPECT_EQ(lastFor("REF-2", true, restart()).type, "nativeCommand") << "again after a new start";
 }
 

@@ -63,9 +63,8 @@ TEST(CompanionEndToEnd, PairsSharesAndTheConnectorsFavouriteWriteLandsInTheMusic
     model->pairingCode().set(" KAV-2048 ");
     model->pair(false);
     ASSERT_TRUE(runUntil([&] { return results().size() == 2 && !model->busy().value(); })) << rig.describe();
-    EXPECT_EQ(results(),
-              (JSONArray{JSONObject{{"action", "setFavorite"}, {"ok", true}, {"favorited", true}},
-                         JSONObject{{"action", "getFavorite"}, {"ok", true}, {"favorited", true}}}));
+    EXPECT_EQ(JSONValue(results()), JSONValue::parse(R"([{"action":"setFavorite","ok":true,"favorited":true},
+        {"action":"getFavorite","ok":true,"favorited":true}])"));
     EXPECT_TRUE(app.favorite(7));
     EXPECT_EQ(app.favoriteWrites(), 1);
     EXPECT_EQ(model->notice().value(), expected::paired);
