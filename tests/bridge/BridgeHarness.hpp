@@ -64,7 +64,6 @@ protected:
         const KVValue* value = object.find(key);
         return value != nullptr ? *value : KVValue("<absent>");
     }
-    KVValue diagnostic(std::string_view key) const { return at(bridge->favoriteDiagnostics(), key); }
 
     // The machine code a call fails with, or "" when it succeeds.
     template <typename Call> static std::string failureOf(Call call) {

@@ -98,17 +98,14 @@ TEST_F(FavoriteTest, WritesThatCannotBeConfirmedAreUncertainAndAdmissionEndsThem
 TEST_F(FavoriteTest, ASecondCommandWaitsOnTheGateOfTheTrackAndSendsNothingOnceExpired) {
     failOneWrite();
     const double writtenAt = now;
-    int admissions = 0;
     double longestGap = 0, lastAsked = now;
     EXPECT_FALSE(bridge->favoriteForTrackRef(ref, [&] {
-        ++admissions;
         longestGap = std::max(longestGap, now - lastAsked);
         lastAsked = now;
         return true;
     }));
     EXPECT_DOUBLE_EQ(now - writtenAt, 5.0);
     EXPECT_LE(longestGap, 0.1 + 1e-9);
-    EXPECT_GE(admissions, 50);
 
     failOneWrite();
     const int writes = app.favoriteWrites();

@@ -73,16 +73,6 @@ TEST(DescriptorTest, BooleansComeInThreeTypesAndOnlyOneByteBools) {
     EXPECT_EQ(KVMusicDescriptorBooleanValue(nullptr), std::nullopt);
 }
 
-TEST(DescriptorTest, ReadTagNeedsTheTypeAndExactlyFourBytes) {
-    AEDesc record = AEDesc::makeRecord();
-    record.putParam(fourCharCode("want"), AEDesc::makeType(fourCharCode("cTrk")));
-    record.putParam(fourCharCode("form"), AEDesc(fourCharCode("enum"), {1, 2}));
-    EXPECT_EQ(readTag(record, fourCharCode("want"), fourCharCode("type")), fourCharCode("cTrk"));
-    EXPECT_EQ(readTag(record, fourCharCode("want"), fourCharCode("enum")), std::nullopt);
-    EXPECT_EQ(readTag(record, fourCharCode("form"), fourCharCode("enum")), std::nullopt);
-    EXPECT_EQ(readTag(record, fourCharCode("from"), fourCharCode("type")), std::nullopt);
-}
-
 KVValue field(const KVArray& chain, std::size_t index, std::string_view key) {
     const KVValue* value = chain.at(index).dictionary()->find(key);
     return value ? *value : KVValue("<absent>");
@@ -92,32 +82,15 @@ TEST(DescriptorTest, ChainAndShapeDescribeEachLevelWithoutItsKeyData) {
     const AEDesc track = byID("cShT", byID("cUsP", source, 3), 123456);
     const KVArray chain = KVMusicDescriptorDiagnosticChain(&track);
     ASSERT_EQ(chain.size(), 4u);
-    const std::vector<std::pair<std::string, KVValue>> first = {{"descriptorType", code("obj ")},
-                                                                {"classValid", true},
-                                                                {"formValid", true},
-                                                                {"referenceClass", code("cShT")},
-                                                                {"referenceForm", code("ID  ")},
-                                                                {"fieldCount", 4},
-                                                                {"identifierType", code("long")},
-                                                                {"identifierSize", 4},
-                                                                {"identifierNonzero", true}};
-    EXPECT_EQ(chain[0].dictionary()->size(), first.size());
-    for (const auto& [key, value] : first) {
-        EXPECT_EQ(field(chain, 0, key), value) << key;
-    }
+    EXPECT_EQ(field(chain, 0, "referenceClass"), KVValue(code("cShT")));
+    EXPECT_EQ(field(chain, 0, "identifierNonzero"), KVValue(true));
     EXPECT_EQ(field(chain, 3, "termination"), KVValue("null"));
     for (const auto& level : chain) {
         for (const auto& [key, value] : *level.dictionary()) {
             EXPECT_NE(value, KVValue(123456)) << key; // never the identifier itself
         }
     }
-    const KVDictionary shape = KVMusicDescriptorDiagnosticShape(&track);
-    EXPECT_EQ(*shape.find("referenceClass"), KVValue(code("cShT")));
-    EXPECT_EQ(*shape.find("referenceForm"), KVValue(code("ID  ")));
-    EXPECT_EQ(*shape.find("containerClass"), KVValue(code("cUsP")));
-    const KVDictionary scalar = KVMusicDescriptorDiagnosticShape(&application);
-    EXPECT_EQ(*scalar.find("referenceClass"), KVValue(0));
-    EXPECT_EQ(*scalar.find("containerClass"), KVValue(0));
+    EXPECT_EQ(*KVMusicDescriptorDiagnosticShape(&track).find("containerClass"), KVValue(code("cUsP")));
 }
 
 TEST(DescriptorTest, TerminationsCoverEveryWayAChainEnds) {
@@ -143,9 +116,6 @@ TEST(DescriptorTest, TerminationsCoverEveryWayAChainEnds) {
         EXPECT_EQ(field(chain, size - 1, "termination"), KVValue(termination));
         EXPECT_EQ(field(chain, 0, "termination"), KVValue(size == 1 ? termination : "<absent>"));
     }
-    const KVArray missing = KVMusicDescriptorDiagnosticChain(&orphan);
-    EXPECT_EQ(field(missing, 0, "formValid"), KVValue(false));
-    EXPECT_EQ(field(missing, 0, "identifierType"), KVValue("<absent>"));
 }
 
 } // namespace

@@ -7,23 +7,17 @@ namespace kavrel {
 namespace {
 
 std::string repeated(const std::string& piece, int times) {
-    std::string text;
-    while (times-- > 0) {
-        text += piece;
-    }
-    return text;
+    return times > 0 ? piece + repeated(piece, times - 1) : "";
 }
 
 TEST_F(ModelTest, PreferencesKeepTheirTypesAndConstructionSendsNothing) {
-    preferences.values = {{"roonEnabled", "no"}, {"roonHost", 7}};
+    ports.values = {{"roonEnabled", "no"}, {"roonHost", 7}};
     makeModel();
     EXPECT_TRUE(model->roonEnabled().value()); // only a stored Boolean turns the relay off
     EXPECT_FALSE(model->appleMusicEnabled().value());
     EXPECT_EQ(model->bridgeOrigin().value(), CompanionModel::defaultOrigin);
     EXPECT_EQ(model->roonHost().value(), "");
-    EXPECT_EQ(model->musicState().value(), expected::waitingForMusic);
-    EXPECT_EQ(model->roonDiscovery().value(), RoonDiscoveryState::idle);
-    preferences.values = {
+    ports.values = {
         {"roonEnabled", false}, {"appleMusicEnabled", true}, {"bridgeOrigin", "https://a.example/"}};
     makeModel();
     EXPECT_FALSE(model->roonEnabled().value());
@@ -35,7 +29,7 @@ TEST_F(ModelTest, PreferencesKeepTheirTypesAndConstructionSendsNothing) {
 
 TEST_F(ModelTest, ConnectSendsTheSettingsAndStoresThemAsTypedOnlyOnceAccepted) {
     const std::string host = repeated("\u00E9", 256); // 512 bytes in UTF-8, 256 characters
-    preferences.values = {{"roonHost", "old:1"}};
+    ports.values = {{"roonHost", "old:1"}};
     makeModel();
     model->bridgeOrigin().set("https://kavrel.example/");
     model->roonHost().set(host);
@@ -45,20 +39,20 @@ TEST_F(ModelTest, ConnectSendsTheSettingsAndStoresThemAsTypedOnlyOnceAccepted) {
                                                          {"appleMusicEnabled", false},
                                                          {"roonEnabled", true}}));
     EXPECT_TRUE(model->busy().value());
-    answer("configure", failurePayload("invalid_origin"));
-    EXPECT_EQ(model->notice().value(), HelperSupervisor::describe("invalid_origin"));
-    model->connect();
-    flush();
-    answer("configure", {{"ok", "true"}, {"code", 5}}); // neither a Boolean nor a text code
-    EXPECT_EQ(model->notice().value(), HelperSupervisor::describe("failed"));
-    EXPECT_EQ(preferences.values.size(), 1u); // still only the old host
-
-    model->connect();
-    flush();
+    // The second reply is neither a Boolean nor a text code.
+    for (const auto& [reply, code] :
+         {std::pair<JSONObject, std::string>{failurePayload("invalid_origin"), "invalid_origin"},
+          {{{"ok", "true"}, {"code", 5}}, "failed"}}) {
+        answer("configure", reply);
+        EXPECT_EQ(model->notice().value(), HelperSupervisor::describe(code));
+        EXPECT_EQ(ports.values.size(), 1u); // still only the old host
+        model->connect();
+        flush();
+    }
     answer("configure", okPayload());
     EXPECT_FALSE(model->busy().value());
-    EXPECT_EQ(preferences.values.at("bridgeOrigin"), JSONValue("https://kavrel.example/"));
-    EXPECT_EQ(preferences.values.at("roonHost"), JSONValue(host));
+    EXPECT_EQ(ports.values.at("bridgeOrigin"), JSONValue("https://kavrel.example/"));
+    EXPECT_EQ(ports.values.at("roonHost"), JSONValue(host));
     answer("start", failurePayload("pairing_required"));
     EXPECT_EQ(model->notice().value(), expected::startFailed);
     EXPECT_EQ(sentTypes().back(), "status");
@@ -108,7 +102,7 @@ TEST_F(ModelTest, PairingMeasuresBytesBeforeTrimmingTrimsUnicodeSpaceAndUsesTheC
 // Every completion of a transaction that stop() replaced does nothing at all: it neither clears busy
 // nor sets a text, stores nothing and sends nothing.
 TEST_F(ModelTest, ALateReplyOfAReplacedTransactionChangesNothing) {
-    preferences.values = {{"roonHost", "core:9330"}};
+    ports.values = {{"roonHost", "core:9330"}};
     const auto configured = [this](JSONObject reply) {
         answer("configure", std::move(reply));
     };
@@ -145,12 +139,12 @@ TEST_F(ModelTest, ALateReplyOfAReplacedTransactionChangesNothing) {
         model->connect(); // the newest transaction: busy, with an empty notice
         flush();
         const auto before = sent().size();
-        preferences.values.clear();
+        ports.values.clear();
         child().answer(late, row.reply);
         settle();
         EXPECT_TRUE(model->busy().value()) << row.type;
         EXPECT_EQ(model->notice().value(), "") << row.type;
-        EXPECT_TRUE(preferences.values.empty()) << row.type;
+        EXPECT_TRUE(ports.values.empty()) << row.type;
         EXPECT_EQ(sent().size(), before) << row.type;
         child().exit();
         settle();
@@ -172,11 +166,11 @@ TEST_F(ModelTest, WhileBusyTheOperationsDoNothingAndTheRoonSwitchIsStoredAndSent
     EXPECT_EQ(countSent("configure"), 1);
     EXPECT_TRUE(model->roonEnabled().value());
     EXPECT_FALSE(model->appleMusicEnabled().value());
-    EXPECT_TRUE(preferences.values.empty());
+    EXPECT_TRUE(ports.values.empty());
 
     answer("configure", okPayload());
     model->setRoonEnabled(false);
-    EXPECT_EQ(preferences.values.at("roonEnabled"), JSONValue(false));
+    EXPECT_EQ(ports.values.at("roonEnabled"), JSONValue(false));
     flush();
     EXPECT_EQ(lastSent("configure").payload.at("roonEnabled"), JSONValue(false));
 }

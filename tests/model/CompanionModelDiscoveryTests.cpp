@@ -6,7 +6,7 @@ namespace kavrel {
 namespace {
 
 TEST_F(ModelTest, TheAutomaticSearchRunsOnceForAnEmptyHostBeforeConnecting) {
-    preferences.values = {{"roonHost", " \u00A0\u2029"}};
+    ports.values = {{"roonHost", " \u00A0\u2029"}};
     ready();
     const auto types = sentTypes();
     const auto discover = std::ranges::find(types, "discoverRoon");
@@ -44,9 +44,9 @@ TEST_F(ModelTest, EachReplyGivesItsStateAndOneLogLine) {
         }
         answer("discoverRoon", payload);
         EXPECT_EQ(model->roonDiscovery().value(), state) << label;
-        EXPECT_EQ(logger.lines.back(), "discovery: outcome=" + label);
+        EXPECT_EQ(ports.lines.back(), "discovery: outcome=" + label);
     }
-    EXPECT_EQ(logger.lines.size(), cases.size());
+    EXPECT_EQ(ports.lines.size(), cases.size());
 }
 
 TEST_F(ModelTest, OneSearchAtATimeAndNoneWithoutTheConnector) {
@@ -54,7 +54,7 @@ TEST_F(ModelTest, OneSearchAtATimeAndNoneWithoutTheConnector) {
     model->findRoonServer();
     EXPECT_EQ(model->roonDiscovery().value(), RoonDiscoveryState::unavailable);
 
-    preferences.values = {{"roonHost", "core:9330"}};
+    ports.values = {{"roonHost", "core:9330"}};
     std::vector<HelperSupervisor::Completion> requests;
     makeModel([&](HelperSupervisor::Completion completion) { requests.push_back(std::move(completion)); });
     ready();
@@ -65,7 +65,7 @@ TEST_F(ModelTest, OneSearchAtATimeAndNoneWithoutTheConnector) {
     settle();
     requests[0](Envelope("late", "result", okPayload({{"found", true}}))); // the connector is gone
     EXPECT_EQ(model->roonDiscovery().value(), RoonDiscoveryState::unavailable);
-    EXPECT_TRUE(logger.lines.empty());
+    EXPECT_TRUE(ports.lines.empty());
 }
 
 TEST(RoonDiscoveryStateText, EveryStateHasItsSentence) {

@@ -15,8 +15,8 @@
 
 namespace kavrel {
 
-class MemoryPreferences final : public Preferences {
-public:
+// Preferences, clipboard and log, kept in memory.
+struct MemoryPorts final : Preferences, Clipboard, Logger {
     std::optional<JSONValue> value(std::string_view key) const override {
         const auto found = values.find(key);
         return found == values.end() ? std::nullopt : std::optional(found->second);
@@ -24,21 +24,12 @@ public:
     void set(std::string_view key, JSONValue value) override {
         values.insert_or_assign(std::string(key), value);
     }
-    std::map<std::string, JSONValue, std::less<>> values;
-};
-
-class RecordingClipboard final : public Clipboard {
-public:
     void setText(const std::string& text) override { texts.push_back(text); }
-    std::vector<std::string> texts;
-};
-
-class RecordingLogger final : public Logger {
-public:
     void log(Level, std::string_view category, std::string_view message) override {
         lines.push_back(std::string(category) + ": " + std::string(message));
     }
-    std::vector<std::string> lines;
+    std::map<std::string, JSONValue, std::less<>> values;
+    std::vector<std::string> texts, lines;
 };
 
 // The model over a real supervisor with a fake connector and a real music controller on manual
@@ -50,9 +41,9 @@ protected:
         model = CompanionModel::create({.loop = loop,
                                         .helper = supervisor,
                                         .music = music,
-                                        .preferences = preferences,
-                                        .clipboard = clipboard,
-                                        .logger = logger,
+                                        .preferences = ports,
+                                        .clipboard = ports,
+                                        .logger = ports,
                                         .build = {"1.2.0", "42", "Debian GNU/Linux 12 (bookworm)"},
                                         .discoveryRequest = std::move(discoveryRequest)});
     }
@@ -84,9 +75,7 @@ protected:
     int countSent(const std::string& type) { return static_cast<int>(std::ranges::count(sentTypes(), type)); }
     static JSONObject failurePayload(const std::string& code) { return {{"ok", false}, {"code", code}}; }
 
-    MemoryPreferences preferences;
-    RecordingClipboard clipboard;
-    RecordingLogger logger;
+    MemoryPorts ports;
     ManualQueue musicQueue{std::string(NativeMusicController::queueLabel)};
     ManualQueue artworkQueue{std::string(NativeMusicController::artworkQueueLabel)};
     std::shared_ptr<FakeMusicAccess> access = std::make_shared<FakeMusicAccess>();

@@ -40,21 +40,17 @@ TEST(MusicAccess, DefaultsNeedNothingBeyondTheRequiredOperationsAndGuardTheRead)
     EXPECT_NO_THROW(access.requestAuthorization());
     EXPECT_EQ(access.favoriteDiagnostics(), (JSONObject{{"stage", "not_observed"}}));
     EXPECT_EQ(access.artworkSnapshot(), std::nullopt);
-
     bool admitted = true;
-    const MusicAccess::Admission admission = [&] {
-        return admitted;
-    };
-    EXPECT_TRUE(access.favorite("REF", admission));
-    admitted = false;
-    EXPECT_EQ(codeThrownBy([&] { access.favorite("REF", admission); }), "native_command_expired");
-    EXPECT_EQ(access.reads, 1); // never read once withdrawn
-    admitted = true;
+    EXPECT_TRUE(access.favorite("REF", [&] { return admitted; }));
+    // Withdrawn during the read, then before it: expired both times, and never read once withdrawn.
     access.duringRead = [&] {
         admitted = false;
     };
-    EXPECT_EQ(codeThrownBy([&] { access.favorite("REF", admission); }), "native_command_expired");
-    EXPECT_EQ(access.reads, 2);
+    for (int reads : {2, 2}) {
+        EXPECT_EQ(codeThrownBy([&] { access.favorite("REF", [&] { return admitted; }); }),
+                  "native_command_expired");
+        EXPECT_EQ(access.reads, reads);
+    }
 }
 
 // Names the bytes it was given, so a test sees which artwork reached the snapshot.
@@ -83,13 +79,9 @@ TEST(ScriptingMusicAccess, ConvertsTheBridgesAnswersAndKeepsItsErrorCodes) {
     // Artwork comes from the artwork bridge only: the poll bridge's snapshots stay small.
     EXPECT_EQ(access.artworkSnapshot()->at("track").object()->at("artworkBase64"), JSONValue("thumb:jpg"));
     const JSONObject snapshot = access.snapshot();
-    EXPECT_EQ(snapshot.at("positionMs").kind(), JSONValue::Kind::number);
     const JSONObject& shared = *snapshot.at("track").object();
     EXPECT_EQ(shared.count("artworkBase64"), 0u);
     EXPECT_EQ(shared.at("favorited"), JSONValue(true));
-    EXPECT_EQ(shared.at("favoriteWritable"), JSONValue(true));
-    EXPECT_EQ(access.favoriteDiagnostics().at("stage"), JSONValue("ready"));
-    EXPECT_TRUE(access.favorite("REF-1"));
     EXPECT_EQ(codeThrownBy([&] { access.favorite("unknown", [] { return true; }); }), "track_unavailable");
     app.setPlayerState(music::playerStateStopped);
     EXPECT_EQ(access.artworkSnapshot(), std::nullopt);
@@ -97,61 +89,47 @@ TEST(ScriptingMusicAccess, ConvertsTheBridgesAnswersAndKeepsItsErrorCodes) {
     EXPECT_EQ(codeThrownBy([&] { access.snapshot(); }), "music_not_running");
 
     KVDictionary dictionary;
-    dictionary.set("list", KVArray{KVValue(nullptr), KVValue(1.5), KVValue("x"), KVValue(false)});
-    EXPECT_EQ(ScriptingMusicAccess::toJSON(dictionary).at("list"),
-              JSONValue(JSONArray{nullptr, 1.5, "x", false}));
     dictionary.set("bad", std::nan("")); // a number JSON cannot carry
     EXPECT_THROW(ScriptingMusicAccess::toJSON(dictionary), JSONError);
 }
 
 using MusicDiagnosticsReport::diagnosticReport;
 
+JSONObject parsed(std::string_view text) {
+    return *JSONValue::parse(text).object();
+}
+
+// Names and identifiers are not allowed keys; a code as text, a Boolean as 1 and a nested value are of
+// the wrong kind; the schema version cannot be overridden.
 TEST(MusicDiagnosticsReport, KeepsOnlyAllowedKeysOfTheRightKindSortedAndPrettyPrinted) {
-    const JSONObject diagnostics{{"stage", "ready"},
-                                 {"automationStatus", -1744},
-                                 {"automationAllowed", true},
-                                 {"name", "Nocturne"},
-                                 {"persistentID", "0123456789ABCDEF"},
-                                 {"currentReferenceChain", JSONArray{}},
-                                 {"libraryLookupError", "-1728"},         // a code as text
-                                 {"currentReferenceClass", std::nan("")}, // not finite
-                                 {"favoriteReadError", JSONArray{1}},
-                                 {"favoriteWritable", 1},
-                                 {"cachedReference", "true"},
-                                 {"schemaVersion", 7}}; // cannot be overridden
+    auto diagnostics = parsed(R"({"stage":"ready","automationStatus":-1744,"automationAllowed":true,
+        "name":"Nocturne","persistentID":"0123456789ABCDEF","currentReferenceChain":[],
+        "libraryLookupError":"-1728","favoriteReadError":[1],"favoriteWritable":1,"cachedReference":"true",
+        "schemaVersion":7})");
+    diagnostics.emplace("currentReferenceClass", std::nan("")); // not finite
     EXPECT_EQ(diagnosticReport(diagnostics),
               "{\n  \"automationAllowed\" : true,\n  \"automationStatus\" : -1744,\n  "
               "\"currentReferenceChain\" : [],\n  \"schemaVersion\" : 1,\n  "
               "\"stage\" : \"ready\"\n}");
-    EXPECT_EQ(
-        diagnosticReport({{"stage", "Playing: Nocturne"}, {"currentReferenceChain", JSONObject{{"0", 1}}}}),
-        "{\n  \"schemaVersion\" : 1\n}");
+    EXPECT_EQ(diagnosticReport(parsed(R"({"stage":"Playing: Nocturne","currentReferenceChain":{"0":1}})")),
+              "{\n  \"schemaVersion\" : 1\n}");
 }
 
+// The first entry is counted among the eight, then dropped; 4294967295 is the largest four-character code.
 TEST(MusicDiagnosticsReport, ChainKeepsItsFirstEightEntriesFilteredOneByOne) {
-    JSONArray chain{"not an object",                             // counted among the eight, then dropped
-                    JSONObject{{"descriptorType", 4294967295.0}, // the largest four-character code
-                               {"referenceClass", 4294967296.0},
-                               {"referenceForm", -1},
-                               {"fieldCount", 2.5},
-                               {"identifierType", "long"},
-                               {"identifierSize", 0},
-                               {"classValid", true},
-                               {"formValid", "yes"},
-                               {"identifierNonzero", false},
-                               {"termination", "unknown_reason"},
-                               {"identifier", 123456}}};
+    auto chain = *JSONValue::parse(R"(["not an object", {"descriptorType":4294967295,
+        "referenceClass":4294967296,"referenceForm":-1,"fieldCount":2.5,"identifierType":"long",
+        "identifierSize":0,"classValid":true,"formValid":"yes","identifierNonzero":false,
+        "termination":"unknown_reason","identifier":123456}])")
+                      .array();
     for (int index = 0; index < 10; ++index) {
         chain.push_back(JSONObject{{"fieldCount", index}, {"termination", "depth_limit"}});
     }
-    const auto report =
-        *JSONValue::parse(diagnosticReport(JSONObject{{"currentReferenceChain", chain}})).object();
+    const auto report = parsed(diagnosticReport(JSONObject{{"currentReferenceChain", chain}}));
     const auto& kept = *report.at("currentReferenceChain").array();
     ASSERT_EQ(kept.size(), 7u);
-    EXPECT_EQ(kept[0], JSONValue(JSONObject{{"descriptorType", 4294967295.0},
-                                            {"identifierSize", 0},
-                                            {"classValid", true},
-                                            {"identifierNonzero", false}}));
+    EXPECT_EQ(kept[0], JSONValue::parse(R"({"descriptorType":4294967295,"identifierSize":0,"classValid":true,
+        "identifierNonzero":false})"));
     EXPECT_EQ(kept[6], JSONValue(JSONObject{{"fieldCount", 5}, {"termination", "depth_limit"}}));
 }
 

@@ -75,43 +75,15 @@ TEST_F(ControllerTest, UnreadableMusicAppGivesOfflineSnapshotsWithSafeCodesAndPo
             return {};
         };
         queue.advance(1s);
-        const JSONObject offline{{"provider", "applemusic"},
-                                 {"state", "offline"},
-                                 {"updatedAt", 1'700'000'000'123.456},
-                                 {"track", nullptr},
-                                 {"positionMs", 0},
-                                 {"durationMs", 0},
-                                 {"code", code}};
+        auto offline = *JSONValue::parse(R"({"provider":"applemusic","state":"offline",
+            "updatedAt":1700000000123.456,"track":null,"positionMs":0,"durationMs":0})")
+                            .object();
+        offline.emplace("code", code);
         ASSERT_EQ(snapshots().back(), stamped(offline, run, ++sequence)) << code;
     }
     access->onSnapshot = returning(playingSnapshot("Back"));
     queue.advance(1s);
     EXPECT_EQ(snapshots().back().at("state"), JSONValue("playing"));
-}
-
-TEST_F(ControllerTest, PermissionAndDiagnosticsAnswerFromTheQueueWithSafeText) {
-    std::vector<std::optional<std::string>> permissions;
-    std::vector<std::string> reports;
-    const auto ask = [&] {
-        controller->requestAuthorization(
-            [&](std::optional<std::string> code) { permissions.push_back(code); });
-        controller->diagnostics([&](std::string report) { reports.push_back(std::move(report)); });
-    };
-    ask();
-    EXPECT_TRUE(permissions.empty() && reports.empty());
-    queue.drain();
-    access->onAuthorization = [] {
-        throw std::runtime_error("Not authorized to send Apple events");
-    };
-    access->onDiagnostics = []() -> JSONObject {
-        throw std::runtime_error("music_timeout");
-    };
-    ask();
-    queue.drain();
-    EXPECT_EQ(permissions, (std::vector<std::optional<std::string>>{std::nullopt, "music_unavailable"}));
-    EXPECT_EQ(reports,
-              (std::vector<std::string>{"{\n  \"schemaVersion\" : 1,\n  \"stage\" : \"ready\"\n}",
-                                        "{\n  \"schemaVersion\" : 1,\n  \"stage\" : \"unavailable\"\n}"}));
 }
 
 class ArtworkTest : public ControllerTest {
