@@ -1,4 +1,5 @@
 #include "Platform/MpdClient.hpp"
+#include "Platform/SigpipeGuard.hpp"
 
 #include <mpd/client.h>
 
@@ -41,34 +42,6 @@ bool fitsOnALine(std::initializer_list<std::string_view> arguments) {
     }
     return true;
 }
-
-// libmpdclient writes to its socket without MSG_NOSIGNAL, so a server that went away would kill the
-// process with SIGPIPE. The signal is blocked on this thread during an exchange, and the one a write
-// raised is taken back, unless one was pending already.
-class SigpipeGuard {
-public:
-    SigpipeGuard() {
-        sigemptyset(&pipeSignal);
-        sigaddset(&pipeSignal, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipeSignal, &previousMask);
-        sigset_t pending;
-        sigpending(&pending);
-        alreadyPending = sigismember(&pending, SIGPIPE) == 1;
-    }
-    ~SigpipeGuard() {
-        const timespec immediately{};
-        while (!alreadyPending && sigtimedwait(&pipeSignal, nullptr, &immediately) < 0 && errno == EINTR) {
-        }
-        pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
-    }
-    SigpipeGuard(const SigpipeGuard&) = delete;
-    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
-
-private:
-    sigset_t pipeSignal;
-    sigset_t previousMask;
-    bool alreadyPending = false;
-};
 
 template <typename T> MpdResult<T> unsendable() {
     return {.error = MpdError::refused, .message = "an argument holds a line feed"};
@@ -180,6 +153,7 @@ MpdError MpdClient::takeError(std::string& message) {
 }
 
 template <typename T, typename Exchange> MpdResult<T> MpdClient::run(Exchange exchange) {
+    // libmpdclient writes without MSG_NOSIGNAL: a server that went away must not end the process.
     const SigpipeGuard guard;
     for (int attempt = 0;; ++attempt) {
         MpdResult<T> result;

@@ -1,4 +1,5 @@
 #include "Platform/PosixProcessLauncher.hpp"
+#include "Platform/SigpipeGuard.hpp"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -98,37 +99,6 @@ Pipe makePipe() {
     return Pipe{std::move(read), std::move(write)};
 }
 
-// Blocks SIGPIPE for the calling thread while it lives, and swallows the SIGPIPE that a write
-// into a broken pipe leaves pending, unless one was already pending before.
-class SigpipeGuard {
-public:
-    SigpipeGuard() {
-        sigemptyset(&pipeSignal);
-        sigaddset(&pipeSignal, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipeSignal, &previousMask);
-        sigset_t pending;
-        sigpending(&pending);
-        alreadyPending = sigismember(&pending, SIGPIPE) == 1;
-    }
-    SigpipeGuard(const SigpipeGuard&) = delete;
-    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
-    ~SigpipeGuard() { pthread_sigmask(SIG_SETMASK, &previousMask, nullptr); }
-
-    void consumeRaisedSignal() {
-        if (alreadyPending) {
-            return;
-        }
-        const timespec immediately{};
-        while (sigtimedwait(&pipeSignal, nullptr, &immediately) < 0 && errno == EINTR) {
-        }
-    }
-
-private:
-    sigset_t pipeSignal;
-    sigset_t previousMask;
-    bool alreadyPending = false;
-};
-
 class PipeInput final : public ChildInput {
 public:
     explicit PipeInput(Descriptor end) : end(std::move(end)) {
@@ -174,7 +144,7 @@ public:
 
 private:
     Outcome writeAll(std::string_view bytes) {
-        SigpipeGuard guard;
+        const SigpipeGuard guard;
         while (!bytes.empty()) {
             const ssize_t written = ::write(end.get(), bytes.data(), bytes.size());
             if (written >= 0) {
@@ -185,7 +155,6 @@ private:
                 continue;
             }
             if (errno == EPIPE) {
-                guard.consumeRaisedSignal();
                 return Outcome::failed;
             }
             if (errno != EAGAIN) {
