@@ -40,8 +40,8 @@ TEST(MprisMetadata, ReadsWhatPlayersSend) {
     EXPECT_EQ(decoded({{"mpris:length", 1.5e6}}).lengthSeconds, 1.5);
 }
 
+// No entries at all (no current track) goes through the player double.
 TEST(MprisMetadata, AbsentAndMeaninglessValues) {
-    EXPECT_EQ(MprisMetadata::decode(QVariantMap()), std::nullopt) << "no entries: no current track";
     EXPECT_EQ(MprisMetadata::decode(QVariant(QStringLiteral("not a map"))), std::nullopt);
 
     const MprisMetadata bare = decoded(

@@ -116,10 +116,7 @@ void RealPlayer::start(const QString& program, const QStringList& arguments) {
 }
 
 bool RealPlayer::registered(const std::string& busName) {
-    run("gdbus wait --session --timeout 30 " + busName);
-    return run("gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus -m "
-               "org.freedesktop.DBus.NameHasOwner " +
-               busName) == "(true,)";
+    return run("gdbus wait --session --timeout 30 " + busName + " && echo owned") == "owned";
 }
 
 std::string RealPlayer::run(const std::string& command) {
