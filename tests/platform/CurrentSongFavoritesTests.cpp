@@ -24,46 +24,27 @@ struct FakeRater final : CurrentSongRater {
 };
 
 TEST(CurrentSongFavorites, WritesOnlyWhileTheSongIsCurrentBeforeAndAfter) {
-    const struct {
-        const char* why;
-        OSStatus player;
-        const char* current;
-        double rating;
-        const char* after;
-        bool desired;
-        OSStatus expected;
-        std::vector<double> rated;
-    } rows[] = {
-        {"favourite", status::noErr, "a", 0.5, "a", true, status::noErr, {1.0}},
-        {"clearing a top rating", status::noErr, "a", 0.99, "a", false, status::noErr, {0.5}},
-        {"clearing leaves a lower rating", status::noErr, "a", 0.75, "a", false, status::noErr, {}},
-        {"another song plays: nothing is sent",
-         status::noErr,
-         "b",
-         0.5,
-         "b",
-         true,
-         status::errAENoSuchObject,
-         {}},
-        {"the song changed during the call",
-         status::noErr,
-         "a",
-         0.5,
-         "b",
-         true,
-         status::errAENoSuchObject,
-         {1.0}},
-        {"the player is gone", status::procNotFound, "", 0, "", true, status::procNotFound, {}},
-    };
-    for (const auto& row : rows) {
+    // Each row: the player's answer, its current song and rating, the song current once rated; the
+    // favourite asked for song "a"; the status returned and the ratings sent.
+    const std::tuple<const char*, OSStatus, const char*, double, const char*, bool, OSStatus,
+                     std::vector<double>>
+        rows[] = {
+            {"favourite", status::noErr, "a", 0.5, "a", true, status::noErr, {1.0}},
+            {"clearing the top", status::noErr, "a", 0.99, "a", false, status::noErr, {0.5}},
+            {"clearing leaves a lower rating", status::noErr, "a", 0.75, "a", false, status::noErr, {}},
+            {"another song plays", status::noErr, "b", 0.5, "b", true, status::errAENoSuchObject, {}},
+            {"changed during the call", status::noErr, "a", 0.5, "b", true, status::errAENoSuchObject, {1.0}},
+            {"the player is gone", status::procNotFound, "", 0, "", true, status::procNotFound, {}},
+        };
+    for (const auto& [why, player, current, rating, after, desired, expected, sent] : rows) {
         std::vector<double> rated;
         auto rater = std::make_unique<FakeRater>();
-        rater->song = {row.player, row.current, row.rating};
-        rater->keyAfterRating = row.after;
+        rater->song = {player, current, rating};
+        rater->keyAfterRating = after;
         rater->rated = &rated;
         CurrentSongFavorites favorites(std::move(rater));
-        EXPECT_EQ(favorites.write("a", row.desired), row.expected) << row.why;
-        EXPECT_EQ(rated, row.rated) << row.why;
+        EXPECT_EQ(favorites.write("a", desired), expected) << why;
+        EXPECT_EQ(rated, sent) << why;
     }
 }
 

@@ -16,11 +16,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Our names hold no single quote.
-std::string shellQuoted(const std::string& text) {
-    return "'" + text + "'";
-}
-
 // Runs the command and returns what it wrote; throws with that text when it fails.
 std::string shell(const std::string& command, bool mustSucceed = true) {
     FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
@@ -37,7 +32,7 @@ std::string shell(const std::string& command, bool mustSucceed = true) {
 
 std::string mpcAt(const MpdAddress& address, const std::string& arguments) {
     const auto password = address.password.empty() ? "" : address.password + "@";
-    return "mpc --host=" + shellQuoted(password + address.host) + " " + arguments;
+    return "mpc --host='" + password + address.host + "' " + arguments; // our names hold no quote
 }
 
 } // namespace
@@ -51,10 +46,9 @@ bool MpdServer::available() {
 MpdServer::MpdServer(MpdServerOptions options) : options(std::move(options)) {
     const auto root = directory.path();
     std::filesystem::create_directory(root / "music");
-    const auto tone = shellQuoted(root / "music" / this->options.file);
-    shell("sox -n -r 44100 -c 2 " + tone + " synth 30 sine 440 && metaflac --set-tag=TITLE=" +
-          shellQuoted(this->options.title) + " --set-tag=ARTIST=" + shellQuoted(this->options.artist) +
-          " --set-tag=ALBUM=" + shellQuoted(this->options.album) + " " + tone);
+    const auto tone = "'" + (root / "music" / "tone.flac").string() + "'";
+    shell("sox -n -r 44100 -c 2 " + tone + " synth 30 sine 440 && metaflac --set-tag='TITLE=Test Tone' " +
+          "--set-tag='ARTIST=Sine Ensemble' --set-tag=ALBUM=Waveforms " + tone);
     // A path streams in double quotes, as mpd.conf wants it.
     std::ofstream configuration(root / "mpd.conf");
     configuration << "music_directory " << root / "music"
@@ -68,10 +62,8 @@ MpdServer::MpdServer(MpdServerOptions options) : options(std::move(options)) {
         configuration << "password \"" << this->options.password << "@read,add,control,admin\"\n"
                       << "default_permissions \"read\"\n";
     }
-    if (this->options.stickers) {
-        configuration << "sticker_file " << root / "sticker.sql"
-                      << "\n";
-    }
+    configuration << (this->options.stickers ? "sticker_file \"" + (root / "sticker.sql").string() + "\"\n"
+                                             : "");
     configuration.close();
     start();
     shell(mpcAt(address(), "--wait update"));
@@ -119,8 +111,8 @@ void MpdServer::freeze(bool frozen) {
 }
 
 void MpdServer::play() {
-    shell(mpcAt(address(), "-q repeat on") + " && " +
-          mpcAt(address(), "-q add " + shellQuoted(options.file)) + " && " + mpcAt(address(), "-q play"));
+    shell(mpcAt(address(), "-q repeat on") + " && " + mpcAt(address(), "-q add tone.flac") + " && " +
+          mpcAt(address(), "-q play"));
 }
 
 std::string MpdServer::mpc(const std::string& arguments) const {

@@ -10,17 +10,14 @@
 namespace kavrel {
 
 struct MpdServerOptions {
-    std::string file = "tone.flac"; // a 30-second tone, in the music directory and the database
-    std::string title = "Test Tone";
-    std::string artist = "Sine Ensemble";
-    std::string album = "Waveforms";
     bool stickers = true; // false: no sticker_file, every sticker command is refused
     // Not empty: clients without it may only read, so stickers need it.
     std::string password = "";
 };
 
-// A private MPD for tests (packages mpd mpc sox flac): its configuration, music directory, database
-// and Unix socket live in a scratch directory, and the server lives as long as the object.
+// A private MPD for tests, with tone.flac, a 30-second tagged tone, in its database (packages mpd mpc sox
+// flac): its configuration, music directory, database and Unix socket live in a scratch directory, and the
+// server lives as long as the object.
 class MpdServer {
 public:
     // Whether mpd, mpc, sox and metaflac are installed.

@@ -16,25 +16,18 @@ MprisMetadata decoded(const QVariantMap& map) {
     return metadata.value_or(MprisMetadata{});
 }
 
+// Title, album, length, art and rating as players send them are read through the player double.
 TEST(MprisMetadata, ReadsWhatPlayersSend) {
     const MprisMetadata full = decoded({
-        {"xesam:title", QStringLiteral("Blue in Green")},
         {"xesam:artist", QStringList{"Miles Davis", "", "Bill Evans"}},
-        {"xesam:album", QStringLiteral("Kind of Blue")},
         {"mpris:length", qlonglong(337'500'000)},
         {"mpris:trackid", QVariant::fromValue(QDBusObjectPath("/org/example/Track/7"))},
         {"xesam:url", QStringLiteral("file:///music/blue.flac")},
-        {"mpris:artUrl", QStringLiteral("file:///tmp/cover.jpg")},
-        {"xesam:userRating", 0.8},
     });
-    EXPECT_EQ(full.title, "Blue in Green");
     EXPECT_EQ(full.artist, "Miles Davis, Bill Evans") << "an empty name adds no separator";
-    EXPECT_EQ(full.album, "Kind of Blue");
     EXPECT_DOUBLE_EQ(full.lengthSeconds, 337.5);
     EXPECT_EQ(full.trackID, "/org/example/Track/7");
     EXPECT_EQ(full.url, "file:///music/blue.flac");
-    EXPECT_EQ(full.artUrl, "file:///tmp/cover.jpg");
-    EXPECT_EQ(full.userRating, 0.8);
 
     // Lenient where the meaning is clear: one artist as a string, a track id as a string, other
     // number types for the length.
@@ -47,8 +40,8 @@ TEST(MprisMetadata, ReadsWhatPlayersSend) {
     EXPECT_EQ(decoded({{"mpris:length", 1.5e6}}).lengthSeconds, 1.5);
 }
 
+// No entries at all (no current track) goes through the player double.
 TEST(MprisMetadata, AbsentAndMeaninglessValues) {
-    EXPECT_EQ(MprisMetadata::decode(QVariantMap()), std::nullopt) << "no entries: no current track";
     EXPECT_EQ(MprisMetadata::decode(QVariant(QStringLiteral("not a map"))), std::nullopt);
 
     const MprisMetadata bare = decoded(

@@ -2,7 +2,6 @@
 
 #include <QDBusError>
 #include <QDBusMessage>
-#include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 
@@ -15,10 +14,7 @@ const QString objectPath = QStringLiteral("/org/mpris/MediaPlayer2");
 const QString playerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 
-QString uniqueConnectionName() {
-    static std::atomic<int> doubles{0};
-    return QStringLiteral("mpris-player-double-%1").arg(++doubles);
-}
+std::atomic<int> doubles{0};
 
 } // namespace
 
@@ -32,12 +28,12 @@ public:
             return false; // QtDBus answers the rest with an error
         }
         std::lock_guard lock(state->mutex);
-        if (state->hanging) {
+        if (state->answer == Answer::never) {
             return true; // never answered
         }
         const QVariantList arguments = message.arguments();
         const QString name = arguments.value(1).toString();
-        if (arguments.value(0).toString() != playerInterface || state->failing) {
+        if (arguments.value(0).toString() != playerInterface || state->answer == Answer::withAnError) {
             connection.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("player failure")));
         } else if (member == "Set" && name == "Rating" && state->properties.contains(name)) {
             state->properties.insert(name, arguments.value(2).value<QDBusVariant>().variant());
@@ -65,7 +61,8 @@ private:
 
 MprisPlayerDouble::MprisPlayerDouble(const QString& suffix, const QString& status,
                                      const QVariantMap& metadata)
-    : name(QStringLiteral("org.mpris.MediaPlayer2.") + suffix), connectionName(uniqueConnectionName()),
+    : name(QStringLiteral("org.mpris.MediaPlayer2.") + suffix),
+      connectionName(QStringLiteral("mpris-player-double-%1").arg(++doubles)),
       state(std::make_shared<State>()),
       connection(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)),
       object(std::make_unique<Object>(state)) {
@@ -115,14 +112,9 @@ void MprisPlayerDouble::flood(int count, const QVariantMap& metadata) {
     }
 }
 
-void MprisPlayerDouble::setHanging(bool hanging) {
+void MprisPlayerDouble::answer(Answer answer) {
     std::lock_guard lock(state->mutex);
-    state->hanging = hanging;
-}
-
-void MprisPlayerDouble::setFailing(bool failing) {
-    std::lock_guard lock(state->mutex);
-    state->failing = failing;
+    state->answer = answer;
 }
 
 void MprisPlayerDouble::vanish() {
@@ -133,35 +125,18 @@ void MprisPlayerDouble::vanish() {
     }
 }
 
-QVariantMap MprisPlayerDouble::metadata(const QString& title, const QStringList& artists,
-                                        const QString& album, qint64 lengthMicroseconds,
-                                        const QString& trackID) {
-    QVariantMap metadata{{QStringLiteral("xesam:title"), title},
-                         {QStringLiteral("xesam:artist"), artists},
-                         {QStringLiteral("xesam:album"), album},
-                         {QStringLiteral("mpris:length"), lengthMicroseconds}};
-    if (!trackID.isEmpty()) {
-        metadata.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(trackID)));
-    }
-    return metadata;
-}
-
 void MprisPlayerDouble::announce(const QString& property, const QVariant& value, bool flushed) {
     QDBusMessage signal =
         QDBusMessage::createSignal(objectPath, propertiesInterface, QStringLiteral("PropertiesChanged"));
     signal << playerInterface << QVariantMap{{property, value}} << QStringList();
     connection.send(signal);
     if (flushed) {
-        flush();
+        // Messages of one connection reach the daemon in order: once it has answered this call, it
+        // has passed the signal on.
+        connection.call(QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")));
     }
-}
-
-// Messages of one connection reach the daemon in order: once it has answered this call, it has
-// passed the signal on.
-void MprisPlayerDouble::flush() {
-    connection.call(QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("GetId")));
 }
 
 } // namespace kavrel

@@ -31,31 +31,24 @@ public:
     std::optional<double> rating() const;
     // Answers reading this property with NotSupported, as browsers do for Position.
     void hide(const QString& property);
-    // Stops answering: calls wait for their time-out.
-    void setHanging(bool hanging);
-    // Answers every call with an error.
-    void setFailing(bool failing);
+    // Whether calls are answered, answered with an error, or left to wait for their time-out.
+    enum class Answer { normally, withAnError, never };
+    void answer(Answer answer);
     // Announces `count` metadata changes as fast as the bus takes them.
     void flood(int count, const QVariantMap& metadata);
     // Gives up the bus name, as a quitting player does.
     void vanish();
-
-    // Metadata as players send it: the artists as a string list, the track id as an object path.
-    static QVariantMap metadata(const QString& title, const QStringList& artists, const QString& album,
-                                qint64 lengthMicroseconds, const QString& trackID = {});
 
 private:
     class Object;
     struct State {
         mutable std::mutex mutex;
         QVariantMap properties;
-        bool hanging = false;
-        bool failing = false;
+        Answer answer = Answer::normally;
     };
 
     void set(const QString& property, const QVariant& value, bool announced);
     void announce(const QString& property, const QVariant& value, bool flushed = true);
-    void flush();
 
     const QString name;
     const QString connectionName;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace kavrel {
 namespace {
 
@@ -21,12 +23,7 @@ TEST(MprisPlayerRoster, PlayingWinsElseTheLatestChange) {
     roster.statusRead(a, "Paused");
     roster.statusRead(b, "Paused");
     // Each row: a state announced by an owner, and the player chosen afterwards.
-    const struct {
-        const char* owner;
-        const char* status;
-        const std::string& expected;
-        const char* why;
-    } steps[] = {
+    const std::tuple<const char*, const char*, const std::string&, const char*> steps[] = {
         {":1.9", "Playing", b, "a stranger's signal; b appeared later"},
         {":1.1", "Playing", a, "playing wins"},
         {":1.2", "Stopped", a, "a later change does not beat playing"},
@@ -35,9 +32,9 @@ TEST(MprisPlayerRoster, PlayingWinsElseTheLatestChange) {
         {":1.2", "Playing", b, "playing again"},
         {":1.1", "Playing", a, "of two playing, the one that started last"},
     };
-    for (const auto& step : steps) {
-        roster.statusChanged(step.owner, step.status);
-        EXPECT_EQ(chosen(roster), step.expected) << step.why;
+    for (const auto& [owner, status, expected, why] : steps) {
+        roster.statusChanged(owner, status);
+        EXPECT_EQ(chosen(roster), expected) << why;
     }
     EXPECT_EQ(roster.chosen()->owner, ":1.1");
 }

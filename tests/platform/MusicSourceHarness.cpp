@@ -44,11 +44,6 @@ const KVDictionary& MusicSourceTest::trackOf(const KVDictionary& snapshot) {
     return track != nullptr && track->dictionary() != nullptr ? *track->dictionary() : none;
 }
 
-std::string MusicSourceTest::text(const KVDictionary& object, std::string_view key) {
-    const KVValue* value = object.find(key);
-    return value != nullptr && value->string() != nullptr ? *value->string() : "<none>";
-}
-
 std::string MusicSourceTest::shown(const KVDictionary& object, std::string_view key) {
     const KVValue* value = object.find(key);
     if (value == nullptr) {
@@ -60,7 +55,7 @@ std::string MusicSourceTest::shown(const KVDictionary& object, std::string_view 
     if (value->number() != nullptr) {
         return std::to_string(static_cast<long long>(*value->number()));
     }
-    return value->isNull() ? "null" : text(object, key);
+    return value->isNull() ? "null" : value->string() != nullptr ? *value->string() : "<other>";
 }
 
 std::string MusicSourceTest::failureOf(const std::function<void()>& call) {
@@ -108,12 +103,11 @@ RealPlayer::~RealPlayer() {
 }
 
 bool RealPlayer::installed(const std::vector<std::string>& programs) {
+    std::string command = "true";
     for (const std::string& program : programs) {
-        if (std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) != 0) {
-            return false;
-        }
+        command += " && command -v " + program + " >/dev/null";
     }
-    return true;
+    return std::system(command.c_str()) == 0;
 }
 
 void RealPlayer::start(const QString& program, const QStringList& arguments) {
@@ -122,10 +116,7 @@ void RealPlayer::start(const QString& program, const QStringList& arguments) {
 }
 
 bool RealPlayer::registered(const std::string& busName) {
-    run("gdbus wait --session --timeout 30 " + busName);
-    return run("gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus -m "
-               "org.freedesktop.DBus.NameHasOwner " +
-               busName) == "(true,)";
+    return run("gdbus wait --session --timeout 30 " + busName + " && echo owned") == "owned";
 }
 
 std::string RealPlayer::run(const std::string& command) {

@@ -24,7 +24,8 @@ namespace kavrel {
 class MusicSourceTest : public ::testing::Test {
 public:
     static const KVDictionary& trackOf(const KVDictionary& snapshot);
-    static std::string text(const KVDictionary& object, std::string_view key);
+    // A value of any kind as text: "true", "null", "12", "<none>".
+    static std::string shown(const KVDictionary& object, std::string_view key);
 
 protected:
     static void SetUpTestSuite();
@@ -33,8 +34,6 @@ protected:
     std::unique_ptr<KVMusicBridge>
     makeBridge(MprisMusicApp& target, KVMusicBridge::ArtworkEncoder artwork = {}, bool realTime = false);
 
-    // A value of any kind as text: "true", "null", "12", "<none>".
-    static std::string shown(const KVDictionary& object, std::string_view key);
     std::string diagnostic(std::string_view key) const { return shown(bridge->favoriteDiagnostics(), key); }
 
     // The machine code a call fails with, or "" when it succeeds.

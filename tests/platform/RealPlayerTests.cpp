@@ -15,7 +15,7 @@ const auto admitted = [] {
 };
 
 bool playing(const KVDictionary& snapshot) {
-    return MusicSourceTest::text(MusicSourceTest::trackOf(snapshot), "name") == "Test Tone";
+    return MusicSourceTest::shown(MusicSourceTest::trackOf(snapshot), "name") == "Test Tone";
 }
 
 using RealPlayerInside = MusicSourceTest;
@@ -31,12 +31,9 @@ TEST_F(RealPlayerInside, SharesWhatMpvPlays) {
               {QStringLiteral("--no-config"), QStringLiteral("--really-quiet"), QStringLiteral("--ao=null"),
                QStringLiteral("--no-video"), QStringLiteral("--script=") + plugin,
                QString::fromStdString(mpv.tone())});
+    // Metadata decoding and the read-only track are the player double's; here, that a real one plays.
     KVDictionary snapshot = readUntil(playing);
-    EXPECT_EQ(text(snapshot, "state"), "playing");
-    EXPECT_EQ(text(trackOf(snapshot), "artist"), "Sine Ensemble");
-    EXPECT_EQ(text(trackOf(snapshot), "album"), "Waveforms");
     EXPECT_EQ(shown(snapshot, "durationMs"), "60000");
-    EXPECT_EQ(shown(trackOf(snapshot), "favoriteWritable"), "false");
     const std::string started = shown(snapshot, "positionMs");
     EXPECT_FALSE(
         readUntil([&](const KVDictionary& later) { return shown(later, "positionMs") != started; }).empty())
@@ -60,11 +57,7 @@ TEST_F(RealPlayerInside, MpdKeepsFavouritesInStickers) {
     server.play();
     MprisMusicApp target(server.address());
     bridge = makeBridge(target, {}, true);
-    const KVDictionary snapshot = readUntil(playing);
-    EXPECT_EQ(text(snapshot, "state"), "playing");
-    const std::string ref = text(trackOf(snapshot), "trackRef");
-    EXPECT_EQ(shown(trackOf(snapshot), "favorited"), "false");
-    EXPECT_EQ(diagnostic("stage"), "ready");
+    const std::string ref = shown(trackOf(readUntil(playing)), "trackRef");
     EXPECT_TRUE(bridge->setFavorite(true, ref, admitted));
     EXPECT_EQ(server.mpc("sticker tone.flac get rating"), "rating=10");
     server.mpc("sticker tone.flac set like 2");
@@ -82,7 +75,7 @@ protected:
     std::string capture(const std::function<void()>& play) {
         bridge = makeBridge(app, {}, true);
         const auto captured = [](const KVDictionary& snapshot) {
-            return playing(snapshot) && text(trackOf(snapshot), "trackRef") != "";
+            return playing(snapshot) && shown(trackOf(snapshot), "trackRef") != "";
         };
         play();
         KVDictionary snapshot = readUntil(captured);
@@ -90,26 +83,22 @@ protected:
             play();
             snapshot = readUntil(captured);
         }
-        const KVDictionary& track = trackOf(snapshot);
-        EXPECT_EQ(shown(track, "favoriteWritable"), "true");
-        EXPECT_EQ(shown(track, "favorited"), "false");
-        EXPECT_EQ(diagnostic("stage"), "ready");
-        return text(track, "trackRef");
+        EXPECT_EQ(shown(trackOf(snapshot), "favoriteWritable"), "true");
+        return shown(trackOf(snapshot), "trackRef");
     }
 
-    // Sets and clears the favourite; `stored` reads the player's own value after each.
-    void setAndClear(const std::string& ref, const std::function<std::string()>& stored,
-                     const std::string& top, const std::string& unrated) {
+    // Sets and clears the favourite; after each, the player's own value: what gdbus prints of a call
+    // with these arguments, just the match of `pattern` (grep -o).
+    void setAndClear(const std::string& ref, RealPlayer& player, const std::string& call,
+                     const std::string& pattern, const std::string& top, const std::string& unrated) {
+        const auto stored = [&] {
+            return player.run("gdbus call --session " + call + " | grep -o \"" + pattern + "\"");
+        };
         EXPECT_TRUE(bridge->setFavorite(true, ref, admitted));
         EXPECT_EQ(stored(), top);
         EXPECT_EQ(shown(trackOf(bridge->readSnapshot()), "favorited"), "true");
         EXPECT_FALSE(bridge->setFavorite(false, ref, admitted));
         EXPECT_EQ(stored(), unrated);
-    }
-
-    // What gdbus prints of a call, with just the match of `pattern` (grep -o).
-    static std::string gdbus(RealPlayer& player, const std::string& arguments, const std::string& pattern) {
-        return player.run("gdbus call --session " + arguments + " | grep -o \"" + pattern + "\"");
     }
 };
 
@@ -127,9 +116,7 @@ TEST_F(PlayerOnDisplay, Rhythmbox) {
     const std::string get = "-d org.gnome.Rhythmbox3 -o /org/gnome/Rhythmbox3/RhythmDB -m "
                             "org.gnome.Rhythmbox3.RhythmDB.GetEntryProperties " +
                             uri;
-    setAndClear(
-        ref, [&] { return gdbus(rhythmbox, get, "'rating': <[0-9.]*>"); }, "'rating': <5.0>",
-        "'rating': <0.0>");
+    setAndClear(ref, rhythmbox, get, "'rating': <[0-9.]*>", "'rating': <5.0>", "'rating': <0.0>");
     EXPECT_EQ(RhythmboxFavorites(QDBusConnection::sessionBus(), 5000).locate("file:///nowhere.flac"),
               status::errAENoSuchObject)
         << "a URI not in the library: FileNotFound";
@@ -151,9 +138,7 @@ TEST_F(PlayerOnDisplay, QuodLibet) {
     const std::string ref = capture([&] { quodlibet.run("quodlibet --play-file=" + tone); });
     const std::string get = "-d net.sacredchao.QuodLibet -o /net/sacredchao/QuodLibet -m "
                             "net.sacredchao.QuodLibet.CurrentSong";
-    setAndClear(
-        ref, [&] { return gdbus(quodlibet, get, "'~#rating': '[0-9.]*'"); }, "'~#rating': '1.00'",
-        "'~#rating': '0.50'");
+    setAndClear(ref, quodlibet, get, "'~#rating': '[0-9.]*'", "'~#rating': '1.00'", "'~#rating': '0.50'");
 }
 
 TEST(MusicSource, AgainstPlayersOnAPrivateDisplay) {
