@@ -20,7 +20,7 @@ std::unique_ptr<KVMusicBridge> bridgeOver(MprisMusicApp& target, const ImageThum
 
 CompanionRuntime::CompanionRuntime(const std::filesystem::path& connector,
                                    const std::filesystem::path& directory, Logger& logger)
-    : logger(logger), settings(JsonPreferences::defaultFile(), logger) {
+    : settings(JsonPreferences::defaultFile(), logger) {
     supervisor = HelperSupervisor::create({loop, launcher, secrets}, connector, directory);
     auto access = std::make_shared<ScriptingMusicAccess>(bridgeOver(pollTarget, thumbnailer),
                                                          bridgeOver(artworkTarget, thumbnailer));

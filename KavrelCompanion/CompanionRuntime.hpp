@@ -36,7 +36,6 @@ private:
     QtMainLoop loop;
     PosixProcessLauncher launcher{loop};
     SecretServiceStore secrets;
-    Logger& logger;
     JsonPreferences settings;
     QtClipboard clipboard;
     QtImageThumbnailer thumbnailer;
