@@ -85,6 +85,9 @@ TEST(JSONLDecoderTest, ChecksEveryInboundLineAndFailsTheWholeChunk) {
     const std::vector<std::tuple<const char*, std::string, std::string>> rows{
         {"other keys", R"({"v":1,"id":"a","type":"result","payload":{},"extra":[1]})", "ok"},
         {"carriage return", withId("a") + "\r", "ok"},
+        {"number beyond 64 bits", R"({"v":1,"id":"a","type":"result","payload":{"n":18446744073709551616}})",
+         "ok"},
+        {"number beyond a double", R"({"v":1,"id":"a","type":"result","payload":{"n":1e400}})", "json"},
         {"id of 128 bytes", withId(std::string(128, 'i')), "ok"},
         {"id of 129 bytes", withId(std::string(129, 'i')), "invalidFrame"},
         {"empty id", withId(""), "invalidFrame"},
