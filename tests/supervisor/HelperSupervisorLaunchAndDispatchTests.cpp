@@ -86,8 +86,11 @@ TEST_F(SupervisorTest, LaunchStartsTheConnectorByItsContractAndBecomesReadyOnThe
     ASSERT_EQ(sent().size(), 1u);
     EXPECT_EQ(sent()[0].type, "initialize");
     EXPECT_EQ(sent()[0].payload, (JSONObject{{"storageKey", std::string(64, 'a')}}));
-    EXPECT_EQ(sent()[0].id.size(), 36u);
+    EXPECT_EQ(sent()[0].id.size(), 36u); // a canonical version 4 UUID in capitals
     EXPECT_EQ(sent()[0].id.find_first_not_of("0123456789ABCDEF-"), std::string::npos);
+    EXPECT_EQ(sent()[0].id.substr(8, 1) + sent()[0].id.substr(13, 2) + sent()[0].id.substr(18, 1) +
+                  sent()[0].id.substr(23, 1),
+              "--4--");
 
     // Ready first, then the first status poll, then onReady, once.
     std::vector<std::string> typesWhenReady;
@@ -214,6 +217,11 @@ TEST_F(SupervisorTest, EveryBufferThatHeldTheKeyIsWipedBeforeItIsFreed) {
     soughtInFreedMemory = key.data();
     supervisor->launch();
     flush(); // the provider's string, the payload and the written line are all released by now
+    supervisor->shutdown();
+    makeSupervisor("/bin/true", [] { return std::string(key); });
+    supervisor->launch();
+    supervisor->shutdown();
+    flush(); // a key that came too late is released as well
     const int found = freedCopies.exchange(0);
     { const std::string unwiped(key); } // proves that the search sees a copy that is not wiped
     soughtInFreedMemory = nullptr;
@@ -286,30 +294,21 @@ TEST_F(SupervisorTest, StatusMessagesAndStatusRepliesReplaceTheStatusWhole) {
 }
 
 // The chunk's good line before the bad one is dropped with it; what the stopping child writes next
-// does not stop it again.
+// does not stop it again. (Which lines are bad is the decoder's matter; an oversized frame from a
+// real connector is in the fault matrix.)
 TEST_F(SupervisorTest, BadInboundDataIsAProtocolErrorThatStopsTheChildOnce) {
-    const std::vector<std::pair<const char*, std::string>> rows{
-        {"malformed line", statusLine({{"seen", true}}) + "{not json}\n"},
-        {"unaccepted type", statusLine({{"seen", true}}) + Envelope("X", "nativeResult", {}).encodedLine()},
-        {"frame over the limit", std::string(262'145, 'x')},
-    };
-    for (const auto& [label, bad] : rows) {
-        SCOPED_TRACE(label);
-        makeSupervisor("/bin/true", [] { return std::string(64, 'd'); });
-        unavailableCalls = 0;
-        launchReady();
-        child().ignoreTerminate();
-        child().writeOutput(bad);
-        flush();
-        EXPECT_EQ(supervisor->status().value(), JSONObject{});
-        EXPECT_EQ(supervisor->message().value(), expected::helperProtocolError);
-        child().writeOutput("more garbage\n");
-        child().closeOutput();
-        flush();
-        EXPECT_EQ(child().signals(), std::vector<int>{SIGTERM});
-        EXPECT_EQ(unavailableCalls, 1);
-        EXPECT_EQ(supervisor->message().value(), expected::helperProtocolError);
-    }
+    launchReady();
+    child().ignoreTerminate();
+    child().writeOutput(statusLine({{"seen", true}}) + "{not json}\n");
+    flush();
+    EXPECT_EQ(supervisor->status().value(), JSONObject{});
+    EXPECT_EQ(supervisor->message().value(), expected::helperProtocolError);
+    child().writeOutput("more garbage\n");
+    child().closeOutput();
+    flush();
+    EXPECT_EQ(child().signals(), std::vector<int>{SIGTERM});
+    EXPECT_EQ(unavailableCalls, 1);
+    EXPECT_EQ(supervisor->message().value(), expected::helperProtocolError);
 }
 
 } // namespace
