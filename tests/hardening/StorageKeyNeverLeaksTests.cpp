@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
+
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -47,8 +49,11 @@ protected:
 };
 
 // Everything this process writes to its standard output and error meanwhile is captured: the test
-// framework's output and any log line included.
+// framework's output and any log line included. The companion is non-dumpable, to keep the key out of
+// core dumps; the connector is another program and keeps its own.
 TEST_F(StorageKeyLeakTest, OnlyTheConnectorsInputCarriesTheKeyWhateverTheConnectorDoes) {
+    ASSERT_EQ(::prctl(PR_SET_DUMPABLE, 0), 0);
+    const std::shared_ptr<void> restoreDumpable(nullptr, [](void*) { ::prctl(PR_SET_DUMPABLE, 1); });
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
     // A connector that turns the key back as its refusal code: unknown codes get the generic text.
@@ -58,7 +63,7 @@ TEST_F(StorageKeyLeakTest, OnlyTheConnectorsInputCarriesTheKeyWhateverTheConnect
     rig.misbehave(R"({"garbageLine":true,"faultsAfterCommands":2})");
     rig.supervisor->reconnect();
     EXPECT_TRUE(rig.runUntil([&] { return rig.launcher.exits() == 2; }));
-    rig.misbehave("{}");
+    rig.misbehave(R"({"reportDumpable":true})");
     rig.supervisor->reconnect();
     EXPECT_TRUE(rig.runUntil([&] { return rig.readyCalls == 2; }));
     for (const auto& [type, payload] :
@@ -74,6 +79,9 @@ TEST_F(StorageKeyLeakTest, OnlyTheConnectorsInputCarriesTheKeyWhateverTheConnect
         EXPECT_TRUE(reply && reply->payload.at("ok") == JSONValue(true)) << type;
         EXPECT_FALSE(reply && carriesKey(JSONValue(reply->payload).serialized())) << type;
     }
+    const auto status = rig.supervisor->status().value();
+    EXPECT_TRUE(status.contains("dumpable") && status.at("dumpable") == JSONValue(true));
+    EXPECT_EQ(::prctl(PR_GET_DUMPABLE), 0);
     // The stand-in accepts the handshake only with a well-formed key: it got one, on its input.
     const auto process = std::filesystem::path("/proc") / std::to_string(rig.launcher.processIds.at(2));
     const auto arguments = readWhole(process / "cmdline") + readWhole(process / "environ");

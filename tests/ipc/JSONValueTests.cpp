@@ -21,7 +21,13 @@ TEST(JSONValueTest, ReadsEachKindAsItsOwnCaseAndComparesStructurally) {
     const std::vector<std::pair<const char*, JSONValue>> rows{
         {"true", true}, {"1", 1}, {"\"1\"", "1"}, {"null", nullptr}, {"{}", JSONObject{}}, {"[]", JSONArray{}},
         {R"( {"a":[1,"x",null,false,{"b":-2.5}],"é":"\u00e9"} )",
-         JSONObject{{"a", JSONArray{1, "x", nullptr, false, JSONObject{{"b", -2.5}}}}, {"é", "é"}}}};
+         JSONObject{{"a", JSONArray{1, "x", nullptr, false, JSONObject{{"b", -2.5}}}}, {"é", "é"}}},
+        // Beyond 64 bits a valid number reads as the nearest double, and nothing else in its text changes.
+        {"18446744073709551616", 18446744073709551616.0}, {"-18446744073709551616", -18446744073709551616.0},
+        {"123456789012345678901234567890", 1.2345678901234568e29}, {"1e-400", 0.0},
+        {"12345678901234567890e280", 1.2345678901234568e299},
+        {R"({"big":18446744073709551616,"s":"1e400 \"18446744073709551616","a":[1.5,-2,0,3e2]})",
+         JSONObject{{"big", 0x1p64}, {"s", "1e400 \"18446744073709551616"}, {"a", JSONArray{1.5, -2, 0, 300}}}}};
     // clang-format on
     for (const auto& [text, value] : rows) {
         EXPECT_EQ(JSONValue::parse(text).kind(), value.kind()) << text;
@@ -33,12 +39,17 @@ TEST(JSONValueTest, ReadsEachKindAsItsOwnCaseAndComparesStructurally) {
     EXPECT_NE(JSONValue(JSONArray{1, 2}), JSONValue(JSONArray{2, 1}));
     EXPECT_EQ(JSONValue(0.0), JSONValue(-0.0));
     EXPECT_NE(JSONValue(NAN), JSONValue(NAN));
+    EXPECT_TRUE(std::signbit(*JSONValue::parse("[18446744073709551616,-0.0]").array()->at(1).number()));
 }
 
 TEST(JSONValueTest, RefusesTextThatIsNotOneValidValue) {
     // clang-format off
     const char* const refused[] = {"", " \r\n", "[1,2", "1 2", R"({"a":1,"a":2})", "\"\xff\"", "\"\xc0\xaf\"",
-                                   "\"\xed\xa0\x80\"", "\"\xf4\x90\x80\x80\"", "\"\\ud800\"", "{\"\xe9\":1}"};
+                                   "\"\xed\xa0\x80\"", "\"\xf4\x90\x80\x80\"", "\"\\ud800\"", "{\"\xe9\":1}",
+                                   "1e400", "-1e400", "1.7976931348623159e308", "[18446744073709551616,01]",
+                                   "[18446744073709551616,1.]", "[18446744073709551616,+1]", "[18446744073709551616,.5]",
+                                   "[18446744073709551616,1e]", "[18446744073709551616,-]", "[18446744073709551616,0x1]",
+                                   "[18446744073709551616,1.5.3]"};
     // clang-format on
     for (const char* text : refused) {
         EXPECT_THROW(JSONValue::parse(text), JSONError) << text;

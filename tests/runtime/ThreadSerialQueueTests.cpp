@@ -1,5 +1,4 @@
 #include "CompanionCore/runtime/ThreadSerialQueue.hpp"
-#include "CompanionCore/runtime/UUID.hpp"
 
 #include <gtest/gtest.h>
 
@@ -71,19 +70,6 @@ TEST(ThreadSerialQueue, TimersFireUntilCancelledAndDestructionFinishesTasksButDr
     }
     EXPECT_FALSE(cancelledRan);
     EXPECT_EQ(ran, 100);
-}
-
-TEST(UUID, IsCanonicalUpperCaseVersion4AndFresh) {
-    std::set<std::string> seen;
-    for (int i = 0; i < 1000; ++i) {
-        const auto text = makeUUIDString();
-        ASSERT_EQ(text.size(), 36u);
-        EXPECT_EQ(text.find_first_not_of("0123456789ABCDEF-"), std::string::npos) << text;
-        EXPECT_EQ(text.substr(8, 1) + text.substr(13, 2) + text.substr(18, 1) + text.substr(23, 1), "--4--")
-            << text;
-        seen.insert(text);
-    }
-    EXPECT_EQ(seen.size(), 1000u);
 }
 
 } // namespace

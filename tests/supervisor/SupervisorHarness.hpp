@@ -25,8 +25,8 @@ protected:
 
     // Builds the supervisor; tests that need other settings call it again before launching.
     void makeSupervisor(std::filesystem::path executable, HelperSupervisor::KeyProvider keys);
-    // Performs queued writes and runs the loop until both are idle.
-    void flush();
+    // Performs queued writes (and key lookups, unless told not to) and runs the loop until idle.
+    void flush(bool answerKeyLookups = true);
     // Advances the clock and then flushes.
     void advance(std::chrono::milliseconds duration) {
         loop.advance(duration);
