@@ -53,8 +53,17 @@ TEST(ThreadSerialQueue, TimersFireUntilCancelledAndDestructionFinishesTasksButDr
     auto thirdTick = third.get_future();
     {
         ThreadSerialQueue queue("com.quartzfield.kavrel.music");
+        // The worker is held until the timer is cancelled, so a slow test thread cannot let it fire first.
+        std::promise<void> holding, cancelledInTime;
+        auto held = holding.get_future();
+        queue.async([&holding, release = cancelledInTime.get_future().share()] {
+            holding.set_value();
+            release.wait();
+        });
+        ASSERT_TRUE(arrives(held));
         auto cancelled = queue.after(1ms, [&] { cancelledRan = true; });
         cancelled.cancel();
+        cancelledInTime.set_value();
         // Due after the cancelled one: by its third firing the cancelled one would have run.
         auto repeating = queue.every(1ms, [&] {
             if (++ticks == 3) {
