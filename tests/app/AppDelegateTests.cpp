@@ -18,6 +18,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -118,21 +120,61 @@ TEST_F(AppDelegateTest, WithoutATrayEveryStartOpensTheWindowWithItsQuitButton) {
     }
 }
 
+// Refused: an error in the log names the failed check and its path before the alert, and nothing on disk
+// changes (no lock file, no connector state, no preferences).
 TEST_F(AppDelegateTest, AnUntrustedPrivateDirectoryEndsInTheAlertWithNothingChanged) {
-    const auto directory = scratch.path() / "data" / "KavrelCompanion";
-    std::filesystem::create_directories(directory);
-    std::filesystem::permissions(directory, std::filesystem::perms(0755));
-    QStringList alerts;
-    AppDelegate delegate(
-        {.storageAlert = [&](const QString& details) { alerts << details; }, .trayProbe = {}, .quit = {}});
-    int exitCode = -1;
-    EXPECT_FALSE(delegate.applicationDidFinishLaunching(exitCode));
-    EXPECT_EQ(exitCode, 1);
-    EXPECT_EQ(alerts, QStringList{expected::privateDirectoryAccessHome});
-    EXPECT_EQ(delegate.menu(), nullptr);
-    EXPECT_EQ(std::filesystem::status(directory).permissions(), std::filesystem::perms(0755));
-    EXPECT_TRUE(std::filesystem::is_empty(directory)); // no lock file, no connector state
-    EXPECT_FALSE(std::filesystem::exists(scratch.path() / "config" / "KavrelCompanion"));
+    namespace fs = std::filesystem;
+    const fs::path data = scratch.path() / "data";
+    const fs::path directory = data / "KavrelCompanion";
+    const fs::path lockFile = directory / "app.lock";
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[&] { fs::create_directories(directory), fs::permissions(directory, fs::perms(0755)); },
+         directory.string() + ": mode 0755, not 0700"},
+        {[&] {
+             fs::permissions(directory, fs::perms(0700)), std::ofstream{lockFile},
+                 fs::permissions(lockFile, fs::perms(0644));
+         },
+         lockFile.string() + ": mode 0644, not 0600"},
+        {[&] { fs::remove_all(data), std::ofstream{data}; }, data.string()},
+    };
+    const auto disk = [&] {
+        std::map<std::string, fs::perms> tree;
+        for (const auto& entry : fs::recursive_directory_iterator(scratch.path())) {
+            tree[entry.path().string()] = entry.status().permissions();
+        }
+        return tree;
+    };
+    for (const auto& [arrange, logged] : cases) {
+        SCOPED_TRACE(logged);
+        arrange();
+        const auto before = disk();
+        struct Log final : Logger {
+            void log(Level level, std::string_view category, std::string_view message) override {
+                entries.emplace_back(level, std::string(category) + ": " + std::string(message));
+            }
+            std::vector<std::pair<Level, std::string>> entries;
+        }* log = new Log;
+        QStringList alerts;
+        std::size_t loggedAtAlert = 0;
+        AppDelegate delegate(
+            {.storageAlert =
+                 [&](const QString& details) { alerts << details, loggedAtAlert = log->entries.size(); },
+             .trayProbe = {},
+             .quit = {}},
+            std::unique_ptr<Logger>(log));
+        int exitCode = -1;
+        EXPECT_FALSE(delegate.applicationDidFinishLaunching(exitCode));
+        EXPECT_EQ(exitCode, 1);
+        EXPECT_EQ(alerts, QStringList{expected::privateDirectoryAccessHome});
+        EXPECT_EQ(delegate.menu(), nullptr);
+        ASSERT_EQ(log->entries.size(), 1U);
+        EXPECT_EQ(loggedAtAlert, 1U);
+        EXPECT_EQ(log->entries[0].first, Logger::Level::error);
+        EXPECT_TRUE(log->entries[0].second.starts_with("storage: ") &&
+                    log->entries[0].second.find(logged) != std::string::npos)
+            << log->entries[0].second;
+        EXPECT_EQ(disk(), before);
+    }
 }
 
 } // namespace

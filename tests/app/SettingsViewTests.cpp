@@ -15,6 +15,9 @@
 #include <QTest>
 #include <QVariant>
 
+#include <initializer_list>
+#include <tuple>
+
 namespace kavrel {
 namespace {
 
@@ -67,6 +70,12 @@ protected:
     QString text(const char* name) const { return find(name)->property("text").toString(); }
     bool shown(const char* name) const { return find(name)->property("visible").toBool(); }
     bool enabled(const char* name) const { return find(name)->property("enabled").toBool(); }
+    // Each row: element, property, the value it must hold.
+    void expectAll(std::initializer_list<std::tuple<const char*, const char*, QVariant>> rows) const {
+        for (const auto& [element, property, value] : rows) {
+            EXPECT_EQ(find(element)->property(property), value) << element << "." << property;
+        }
+    }
     // Each action is followed by everything it sets off, the writes to the connector included.
     void click(const char* name, QObject* within = nullptr) {
         QMetaObject::invokeMethod(find(name, within), "clicked");
@@ -105,21 +114,52 @@ protected:
     std::unique_ptr<SettingsWindow> window;
 };
 
-TEST_F(SettingsViewTest, WithoutTheConnectorOnlyReconnectAndOpenStayEnabled) {
+// Before the connector answers only Reconnect and Open stay enabled; the texts name this computer as
+// Linux does; without a tray the window offers Quit, following the panel as it goes and comes back.
+TEST_F(SettingsViewTest, UnconnectedWindowItsWordingAndItsQuitButton) {
     open();
-    EXPECT_EQ(window->window()->title(), "Kavrel Companion");
+    EXPECT_EQ(window->window()->title(), expected::settingsWindowTitle);
     // The screen is 400 logical pixels high: the window keeps its width and gives way in height.
     EXPECT_EQ(window->window()->size(), QSize(560, 400));
-    EXPECT_EQ(text("helperReady"), "Local helper: unavailable");
-    EXPECT_EQ(text("helperMessage"), "Starting companion…");
+    expectAll({{"helperReady", "text", "Local helper: unavailable"},
+               {"helperMessage", "text", expected::helperStarting},
+               {"pairingHelp", "text", expected::pairingHelp},
+               {"musicGroup", "title", expected::musicGroup},
+               {"musicSwitch", "text", expected::musicSwitch},
+               {"musicExplanation", "text", expected::musicExplanation},
+               {"computerGroup", "title", expected::computerGroup},
+               {"closing", "text", expected::closingWithTray},
+               {"platformLine", "text", expected::platformLine},
+               {"quitKavrel", "visible", false},
+               {"reconnect", "enabled", true},
+               {"openKavrel", "enabled", true}});
     for (const char* control : {"findRoon", "saveAndConnect", "pair", "replacePairing", "resetRoon"}) {
         EXPECT_FALSE(enabled(control)) << control;
     }
-    EXPECT_TRUE(enabled("reconnect"));
-    EXPECT_TRUE(enabled("openKavrel"));
     for (const char* line : {"paired", "cloud", "checkConnection", "running", "notice", "loginNotice"}) {
         EXPECT_FALSE(shown(line)) << line;
     }
+    toggle("musicSwitch");
+    EXPECT_EQ(text("musicPairingHint"), expected::musicPairingHint);
+
+    trayShown = false;
+    loop.advance(TrayPresence::interval);
+    expectAll({{"closing", "text", expected::closingWithoutTray}, {"quitKavrel", "text", expected::quit}});
+    click("quitKavrel");
+    EXPECT_EQ(quits, 1);
+    trayShown = true;
+    loop.advance(TrayPresence::interval);
+    EXPECT_FALSE(shown("quitKavrel"));
+
+    // The login switch shows the real state, and the failure text while a change is refused.
+    toggle("loginSwitch");
+    EXPECT_TRUE(loginItem.enabled);
+    loginItem.failing = true;
+    toggle("loginSwitch");
+    expectAll({{"loginSwitch", "checked", true}, {"loginNotice", "text", expected::loginItemFailed}});
+    loginItem.failing = false;
+    toggle("loginSwitch");
+    expectAll({{"loginSwitch", "checked", false}, {"loginNotice", "visible", false}});
 }
 
 TEST_F(SettingsViewTest, StatusLinesFollowTheTypesOfTheStatusMembers) {
@@ -132,10 +172,9 @@ TEST_F(SettingsViewTest, StatusLinesFollowTheTypesOfTheStatusMembers) {
                                   {"cloud", JSONObject{{"code", "legal_acceptance_required"}}}})
                             .encodedLine());
     settle();
-    EXPECT_FALSE(shown("paired"));
-    EXPECT_EQ(text("running"), "Connector: paused");
-    EXPECT_EQ(text("cloud"),
-              "Cloud uploads paused. Open Kavrel to accept updated terms, then check the connection.");
+    expectAll({{"paired", "visible", false},
+               {"running", "text", "Connector: paused"},
+               {"cloud", "text", expected::cloudTerms}});
     click("checkConnection");
     EXPECT_EQ(sentTypes().back(), "retryCloud");
 
@@ -143,9 +182,9 @@ TEST_F(SettingsViewTest, StatusLinesFollowTheTypesOfTheStatusMembers) {
         Envelope("s2", "status", {{"paired", true}, {"cloud", JSONObject{{"code", "authorization_invalid"}}}})
             .encodedLine());
     settle();
-    EXPECT_EQ(text("paired"), "Cloud: paired");
-    EXPECT_FALSE(shown("checkConnection"));
-    EXPECT_FALSE(shown("running"));
+    expectAll({{"paired", "text", "Cloud: paired"},
+               {"checkConnection", "visible", false},
+               {"running", "visible", false}});
 }
 
 TEST_F(SettingsViewTest, SwitchesHideTheirSectionsAndTheBusyModelLocksThem) {
@@ -165,45 +204,38 @@ TEST_F(SettingsViewTest, SwitchesHideTheirSectionsAndTheBusyModelLocksThem) {
     }
     answer("configure", okPayload());
 
-    const char* musicElements[] = {"musicState",           "allowMusic", "copyDiagnostics",
-                                   "connectionMusicState", "scrobbling", "musicPairingHint"};
-    for (const char* element : musicElements) {
-        EXPECT_FALSE(shown(element)) << element;
+    for (const bool on : {false, true}) {
+        for (const char* element : {"musicState", "allowMusic", "copyDiagnostics", "connectionMusicState",
+                                    "scrobbling", "musicPairingHint"}) {
+            EXPECT_EQ(shown(element), on) << element;
+        }
+        if (!on) {
+            toggle("musicSwitch");
+        }
     }
-    toggle("musicSwitch");
     EXPECT_TRUE(model->appleMusicEnabled().value());
-    for (const char* element : musicElements) {
-        EXPECT_TRUE(shown(element)) << element;
-    }
-    EXPECT_EQ(text("musicState"), "Waiting for Music");
+    EXPECT_EQ(text("musicState"), expected::waitingForMusic);
 }
 
-TEST_F(SettingsViewTest, FieldsEditTheModelAndOpenKavrelOpensOnlyAValidOrigin) {
+// Fields edit the model; Open Kavrel opens only a valid origin. Each confirmation, by mouse and by keyboard:
+// Cancel and Escape send nothing, Enter presses the focused button (Cancel at first), and only the
+// confirming button sends.
+TEST_F(SettingsViewTest, FieldsAndConfirmationsSendOnlyWhatIsValidAndConfirmed) {
     ready();
     answer("configure", okPayload());
     open();
     type("originField", "https://mine.example");
     EXPECT_EQ(model->bridgeOrigin().value(), "https://mine.example");
     model->roonHost().set("core:9330");
-    EXPECT_EQ(text("roonHostField"), "core:9330");
-
-    EXPECT_FALSE(enabled("pair"));
-    EXPECT_TRUE(enabled("resetRoon"));
+    expectAll(
+        {{"roonHostField", "text", "core:9330"}, {"pair", "enabled", false}, {"resetRoon", "enabled", true}});
     type("pairingField", "   ");
     EXPECT_TRUE(enabled("pair")); // spaces are a code to the window; the model decides
-
     click("openKavrel");
     type("originField", "http://mine.example");
     click("openKavrel");
     EXPECT_EQ(workspace.opened, std::vector<std::string>{"https://mine.example"});
-}
 
-// Each confirmation, by mouse and by keyboard: Cancel and Escape send nothing, Enter presses the
-// focused button (Cancel at first), and only the confirming button sends.
-TEST_F(SettingsViewTest, ConfirmationsSendOnlyWhenConfirmed) {
-    ready();
-    answer("configure", okPayload());
-    open();
     for (const auto& [opener, name, sent] : {std::tuple{"replacePairing", "replaceConfirmation", "pair"},
                                              {"resetRoon", "resetConfirmation", "resetRoon"}}) {
         SCOPED_TRACE(name);
@@ -235,48 +267,10 @@ TEST_F(SettingsViewTest, ConfirmationsSendOnlyWhenConfirmed) {
     EXPECT_EQ(lastSent("pair").payload, (JSONObject{{"code", "654321"}, {"replace", true}}));
 }
 
-TEST_F(SettingsViewTest, TheLoginSwitchShowsTheRealStateAndTheFailureText) {
-    open();
-    toggle("loginSwitch");
-    EXPECT_TRUE(loginItem.enabled);
-    loginItem.failing = true;
-    toggle("loginSwitch");
-    EXPECT_TRUE(find("loginSwitch")->property("checked").toBool());
-    EXPECT_EQ(text("loginNotice"), expected::loginItemFailed);
-    loginItem.failing = false;
-    toggle("loginSwitch");
-    EXPECT_FALSE(find("loginSwitch")->property("checked").toBool());
-    EXPECT_FALSE(shown("loginNotice"));
-}
-
-TEST_F(SettingsViewTest, TextsNameThisComputerAndWithoutATrayTheWindowOffersQuit) {
-    open();
-    for (const auto& [element, property, wording] : {std::tuple{"pairingHelp", "text", expected::pairingHelp},
-                                                     {"musicGroup", "title", expected::musicGroup},
-                                                     {"musicSwitch", "text", expected::musicSwitch},
-                                                     {"musicExplanation", "text", expected::musicExplanation},
-                                                     {"computerGroup", "title", expected::computerGroup},
-                                                     {"closing", "text", expected::closingWithTray},
-                                                     {"platformLine", "text", expected::platformLine}}) {
-        EXPECT_EQ(find(element)->property(property).toString(), QString(wording)) << element;
-    }
-    toggle("musicSwitch");
-    EXPECT_EQ(text("musicPairingHint"), expected::musicPairingHint);
-    EXPECT_FALSE(shown("quitKavrel"));
-
-    // The panel goes away while the window is open, and comes back.
-    trayShown = false;
-    loop.advance(TrayPresence::interval);
-    EXPECT_EQ(text("closing"), expected::closingWithoutTray);
-    EXPECT_EQ(text("quitKavrel"), expected::quit);
-    click("quitKavrel");
-    EXPECT_EQ(quits, 1);
-    trayShown = true;
-    loop.advance(TrayPresence::interval);
-    EXPECT_FALSE(shown("quitKavrel"));
-}
-
-TEST_F(SettingsViewTest, TabReachesEveryEnabledControlAndScrollsItIntoSight) {
+// Tab reaches every enabled control and scrolls it into sight. What a screen reader hears: each control's
+// name is what the eye reads, each text field says what it holds once its placeholder is gone, and each
+// control belongs to its titled group.
+TEST_F(SettingsViewTest, KeyboardAndScreenReadersReachEveryControl) {
     open();
     const QStringList order{"originField", "roonSwitch",   "roonHostField", "reconnect",
                             "openKavrel",  "pairingField", "musicSwitch",   "loginSwitch"};
@@ -292,12 +286,7 @@ TEST_F(SettingsViewTest, TabReachesEveryEnabledControlAndScrollsItIntoSight) {
     }
     EXPECT_EQ(focused(), "originField");
     EXPECT_TRUE(focusInSight());
-}
 
-// What a screen reader hears: each control's name is what the eye reads, each text field says what it
-// holds once its placeholder is gone, and each control belongs to its titled group.
-TEST_F(SettingsViewTest, ScreenReadersHearTheVisibleNamesWithinTheirGroups) {
-    open();
     QAccessible::setActive(true); // tells the controls; the offscreen platform has no screen reader
     type("originField", "https://mine.example");
     for (const auto& [element, name, group] : {std::tuple{"originField", "Kavrel HTTPS origin", "Connection"},

@@ -77,9 +77,16 @@ TEST_F(LauncherTest, ChildGetsExactlyTheArgumentsEnvironmentPipesAndSignalStateG
     ASSERT_TRUE(exited());
 }
 
-TEST_F(LauncherTest, InputReachesTheChildAndClosingItEndsTheChild) {
+// Input reaches the child, which holds only its three pipes; closing the input ends it.
+TEST_F(LauncherTest, InputReachesTheChildWhichHoldsOnlyItsPipesAndClosingItEndsTheChild) {
+    const int stray = ::open("/dev/null", O_RDONLY); // without close-on-exec, as careless code might
     auto cat = spawn("/bin/cat", {});
     EXPECT_EQ(cat->input()->write("line one\n"), ChildInput::Outcome::written);
+    // An echoed line proves cat is past its start-up, which opens and closes files of its own.
+    pollfd echoed{cat->outputDescriptor(), POLLIN, 0};
+    ASSERT_EQ(::poll(&echoed, 1, 30'000), 1);
+    EXPECT_EQ(entryCount("/proc/" + std::to_string(cat->processIdentifier()) + "/fd"), 3U);
+    ::close(stray);
     cat->input()->close();
     EXPECT_EQ(cat->input()->write("late\n"), ChildInput::Outcome::closed);
     EXPECT_EQ(readAll(cat->outputDescriptor()), "line one\n");
@@ -96,20 +103,7 @@ TEST_F(LauncherTest, InputReachesTheChildAndClosingItEndsTheChild) {
     EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
 }
 
-TEST_F(LauncherTest, TheChildHoldsOnlyItsThreePipes) {
-    const int stray = ::open("/dev/null", O_RDONLY); // without close-on-exec, as careless code might
-    auto cat = spawn("/bin/cat", {});
-    // An echoed line proves cat is past its start-up, which opens and closes files of its own.
-    ASSERT_EQ(cat->input()->write("ready\n"), ChildInput::Outcome::written);
-    pollfd echoed{cat->outputDescriptor(), POLLIN, 0};
-    ASSERT_EQ(::poll(&echoed, 1, 30'000), 1);
-    EXPECT_EQ(entryCount("/proc/" + std::to_string(cat->processIdentifier()) + "/fd"), 3U);
-    ::close(stray);
-    cat->input()->close();
-    ASSERT_TRUE(exited());
-}
-
-TEST_F(LauncherTest, ClosingTheInputReleasesAWriterBlockedOnAFullPipe) {
+TEST_F(LauncherTest, ClosingTheInputReleasesABlockedWriterAndWaitingCollectsTheChild) {
     auto child = spawn("/bin/sleep", {"1000"});
     const auto input = child->input();
     std::optional<ChildInput::Outcome> outcome;
@@ -129,13 +123,7 @@ TEST_F(LauncherTest, ClosingTheInputReleasesAWriterBlockedOnAFullPipe) {
     input->close();
     thread.join();
     EXPECT_EQ(outcome, ChildInput::Outcome::closed);
-    child->signal(SIGKILL);
-    ASSERT_TRUE(exited());
-    EXPECT_TRUE(WIFSIGNALED(*exitStatus) && WTERMSIG(*exitStatus) == SIGKILL);
-}
-
-TEST_F(LauncherTest, WaitForExitTimesOutOnARunningChildAndCollectsAKilledOne) {
-    auto child = spawn("/bin/sleep", {"1000"});
+    // Waiting times out on a running child and collects a signalled one.
     EXPECT_FALSE(child->waitForExit(std::chrono::milliseconds(0)));
     EXPECT_TRUE(child->isRunning());
     child->signal(SIGTERM);

@@ -1,57 +1,34 @@
 #include "Platform/SingleInstanceSignal.hpp"
 
 #include "platform/PrivateSessionBus.hpp"
+#include "platform/QtLoopTest.hpp"
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <vector>
 
 namespace kavrel {
 namespace {
 
-using namespace std::chrono_literals;
-
 // Set for the copy of this binary that plays the second instance; "no-bus" when it is given none.
 constexpr const char* emitterMarker = "KAVREL_EMIT_SHOW_SETTINGS";
 
-class QtApplicationTest : public ::testing::Test {
-protected:
-    // Runs the event loop until the condition holds; the limit only keeps a broken test from hanging.
-    static bool processEventsUntil(const std::function<bool()>& condition) {
-        const QDeadlineTimer limit(30s);
-        while (!condition() && !limit.hasExpired()) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-        }
-        return condition();
-    }
+// Runs a program to its end and answers its exit code.
+int run(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    EXPECT_TRUE(process.waitForFinished(30000)) << program.toStdString();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
 
-    // Runs a program to its end and answers its exit code.
-    static int run(const QString& program, const QStringList& arguments,
-                   const QProcessEnvironment& environment) {
-        QProcess process;
-        process.setProcessEnvironment(environment);
-        process.start(program, arguments);
-        EXPECT_TRUE(process.waitForFinished(30000)) << program.toStdString();
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-
-    int argc = 1;
-    char name[16] = "CompanionTests";
-    char* argv[2] = {name, nullptr};
-    QCoreApplication application{argc, argv};
-};
-
-using SingleInstanceSignalInside = QtApplicationTest;
-using SingleInstanceSignalEmitter = QtApplicationTest;
+using SingleInstanceSignalInside = QtLoopTest;
+using SingleInstanceSignalEmitter = QtLoopTest;
 
 TEST_F(SingleInstanceSignalEmitter, SendsOnceAndExitsAtOnce) {
     const char* marker = std::getenv(emitterMarker);
@@ -93,7 +70,7 @@ TEST_F(SingleInstanceSignalInside, SecondInstancesHandOverTheirActivationToken) 
         }
         const std::size_t before = tokens.size();
         EXPECT_EQ(run(self, emitter, environment), 0);
-        ASSERT_TRUE(processEventsUntil([&] { return tokens.size() > before; }));
+        ASSERT_TRUE(runUntil([&] { return tokens.size() > before; }));
         EXPECT_EQ(tokens.back(), token);
     }
 
@@ -102,7 +79,7 @@ TEST_F(SingleInstanceSignalInside, SecondInstancesHandOverTheirActivationToken) 
     const QStringList dbusSend{"--session", "--type=signal", "/com/quartzfield/kavrel/Companion",
                                "com.quartzfield.kavrel.showSettings"};
     EXPECT_EQ(run("dbus-send", dbusSend, QProcessEnvironment::systemEnvironment()), 0);
-    ASSERT_TRUE(processEventsUntil([&] { return !tokens.empty(); }));
+    ASSERT_TRUE(runUntil([&] { return !tokens.empty(); }));
     EXPECT_EQ(tokens, std::vector<std::string>{""});
 
     // Without a bus, sending and listening say so.

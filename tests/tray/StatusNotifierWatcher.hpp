@@ -22,7 +22,6 @@ public:
     bool hostRegistered() const { return true; }
     int protocolVersion() const { return 0; }
     QStringList items() const { return registered; }
-    void forget() { registered.clear(); }
 
 public Q_SLOTS:
     void RegisterStatusNotifierItem(const QString& service);

@@ -18,9 +18,7 @@
 #include <QImage>
 #include <QProcess>
 
-#include <algorithm>
 #include <functional>
-#include <vector>
 
 namespace kavrel {
 namespace {
@@ -39,11 +37,45 @@ bool eventually(const std::function<bool()>& condition) {
 }
 
 // Answers the companion's own calls to the watcher while waiting, or both sides would wait for each other.
-QDBusMessage call(const QDBusMessage& message) {
-    return QDBusConnection::sessionBus().call(message, QDBus::BlockWithGui, boundMs);
+QVariant call(const QString& service, const QString& path, const QString& interface, const QString& method,
+              const QVariantList& arguments, int index = 0) {
+    auto message = QDBusMessage::createMethodCall(service, path, interface, method);
+    message.setArguments(arguments);
+    return QDBusConnection::sessionBus().call(message, QDBus::BlockWithGui, boundMs).arguments().value(index);
 }
 
-struct Pixmap {
+struct MenuEntry {
+    int id = 0;
+    QString text; // label, "—" for a separator, " (off)" when disabled, " [shortcut]"
+};
+
+// The top level of a (ia{sv}av) layout.
+std::vector<MenuEntry> entries(const QDBusArgument& root) {
+    std::vector<MenuEntry> found;
+    int id = 0;
+    QVariantMap properties;
+    root.beginStructure();
+    root >> id >> properties;
+    root.beginArray();
+    while (!root.atEnd()) {
+        QDBusVariant child;
+        root >> child;
+        const auto node = child.variant().value<QDBusArgument>();
+        node.beginStructure();
+        node >> id >> properties;
+        QList<QStringList> chords;
+        if (properties.contains("shortcut")) {
+            properties.value("shortcut").value<QDBusArgument>() >> chords;
+        }
+        found.push_back(
+            {id, (properties.value("type") == "separator" ? "—" : properties.value("label").toString()) +
+                     (properties.value("enabled", true).toBool() ? "" : " (off)") +
+                     (chords.isEmpty() ? "" : " [" + chords[0].join('+') + "]")});
+    }
+    return found;
+}
+
+struct Pixmap { // (iiay)
     int width = 0;
     int height = 0;
     QByteArray argb;
@@ -55,119 +87,6 @@ const QDBusArgument& operator>>(const QDBusArgument& in, Pixmap& pixmap) {
     in.endStructure();
     return in;
 }
-
-struct MenuEntry {
-    int id = 0;
-    QString label;
-    bool enabled = true;
-    QString shortcut;
-    std::vector<MenuEntry> children;
-};
-
-// One (ia{sv}av) layout node with its children; separators read as "—".
-MenuEntry read(const QDBusArgument& node) {
-    MenuEntry entry;
-    QVariantMap properties;
-    node.beginStructure();
-    node >> entry.id >> properties;
-    node.beginArray();
-    while (!node.atEnd()) {
-        QDBusVariant child;
-        node >> child;
-        entry.children.push_back(read(child.variant().value<QDBusArgument>()));
-    }
-    node.endArray();
-    node.endStructure();
-    entry.label = properties.value("type") == "separator" ? "—" : properties.value("label").toString();
-    entry.enabled = properties.value("enabled", true).toBool();
-    QList<QStringList> chords;
-    if (properties.contains("shortcut")) {
-        properties.value("shortcut").value<QDBusArgument>() >> chords;
-    }
-    entry.shortcut = chords.value(0).join('+');
-    return entry;
-}
-
-class TrayTest : public ::testing::Test {
-protected:
-    static StatusNotifierWatcher* watcher;
-
-    static void SetUpTestSuite() {
-        watcher = new StatusNotifierWatcher;
-        ASSERT_TRUE(watcher->publish()) << "another StatusNotifierWatcher owns this bus";
-    }
-
-    void SetUp() override {
-        // A user who has seen the settings window once: start-up shows the tray item only.
-        const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + "/KavrelCompanion";
-        ASSERT_TRUE(QDir().mkpath(config));
-        QFile preferences(config + "/preferences.json");
-        ASSERT_TRUE(preferences.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        preferences.write(R"({"openedSettings":true})");
-        preferences.close();
-
-        const QString program = qEnvironmentVariable("KAVREL_COMPANION", KAVREL_COMPANION_PATH);
-        companion.setProgram(program);
-        companion.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        companion.start();
-        ASSERT_TRUE(companion.waitForStarted(boundMs)) << program.toStdString();
-        ASSERT_TRUE(eventually([] { return !watcher->items().isEmpty(); })) << "no item registered";
-        ASSERT_EQ(watcher->items().size(), 1);
-        service = watcher->items().front();
-    }
-
-    void TearDown() override {
-        if (companion.state() != QProcess::NotRunning) {
-            companion.terminate();
-            companion.waitForFinished(boundMs);
-        }
-        watcher->forget();
-    }
-
-    QVariant itemProperty(const QString& name) {
-        auto get = QDBusMessage::createMethodCall(service, "/StatusNotifierItem",
-                                                  "org.freedesktop.DBus.Properties", "Get");
-        get << QStringLiteral("org.kde.StatusNotifierItem") << name;
-        const auto reply = call(get);
-        return reply.arguments().value(0).value<QDBusVariant>().variant();
-    }
-
-    QDBusMessage menuCall(const QString& method) {
-        const auto path = itemProperty("Menu").value<QDBusObjectPath>().path();
-        return QDBusMessage::createMethodCall(service, path, "com.canonical.dbusmenu", method);
-    }
-
-    std::vector<MenuEntry> menu() {
-        auto layout = menuCall("GetLayout");
-        layout << 0 << -1 << QStringList{};
-        const auto reply = call(layout);
-        if (reply.type() != QDBusMessage::ReplyMessage) {
-            return {};
-        }
-        return read(reply.arguments().value(1).value<QDBusArgument>()).children;
-    }
-
-    QString statusLine() {
-        const auto entries = menu();
-        return entries.empty() ? QString() : entries.front().label;
-    }
-
-    void click(const QString& label) {
-        const auto entries = menu();
-        const auto found = std::find_if(entries.begin(), entries.end(),
-                                        [&](const MenuEntry& entry) { return entry.label == label; });
-        ASSERT_NE(found, entries.end()) << label.toStdString();
-        auto event = menuCall("Event");
-        event << found->id << QStringLiteral("clicked") << QVariant::fromValue(QDBusVariant(0))
-              << static_cast<uint>(0);
-        ASSERT_EQ(call(event).type(), QDBusMessage::ReplyMessage);
-    }
-
-    QProcess companion;
-    QString service;
-};
-
-StatusNotifierWatcher* TrayTest::watcher = nullptr;
 
 bool settingsWindowShown() {
     QProcess search;
@@ -182,102 +101,100 @@ QString readAll(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
 }
 
-// The children of a process that run the connector.
-QStringList connectorsOf(qint64 parent) {
-    QStringList found;
-    for (const auto& child : readAll(QStringLiteral("/proc/%1/task/%1/children").arg(parent)).split(' ')) {
-        if (readAll("/proc/" + child + "/comm") == "kavrel-roon") {
-            found << child;
-        }
-    }
-    return found;
-}
+TEST(TrayTest, TheItemShowsTheCompanionAndItsMenuWorks) {
+    StatusNotifierWatcher watcher;
+    ASSERT_TRUE(watcher.publish()) << "another StatusNotifierWatcher owns this bus";
+    // A user who has seen the settings window once: start-up shows the tray item only.
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + "/KavrelCompanion";
+    QFile preferences(config + "/preferences.json");
+    ASSERT_TRUE(QDir().mkpath(config) && preferences.open(QIODevice::WriteOnly));
+    preferences.write(R"({"openedSettings":true})");
+    preferences.close();
+    QProcess companion;
+    companion.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    companion.start(qEnvironmentVariable("KAVREL_COMPANION", KAVREL_COMPANION_PATH), {});
+    ASSERT_TRUE(eventually([&] { return !watcher.items().isEmpty(); })) << "no item registered";
+    ASSERT_EQ(watcher.items().size(), 1);
+    const QString service = watcher.items().front();
+    const auto item = [&](const QString& name) {
+        return call(service, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
+                    {"org.kde.StatusNotifierItem", name})
+            .value<QDBusVariant>()
+            .variant();
+    };
+    EXPECT_EQ(item("Title").toString(), expected::trayTitle);
+    EXPECT_EQ(item("Status").toString(), "Active"); // a panel hides passive items
 
-// Reaped, or left a zombie by a parent that is gone itself.
-bool ended(const QString& pid) {
-    const QString stat = readAll("/proc/" + pid + "/stat");
-    return stat.isEmpty() || stat.contains(") Z ");
-}
-
-TEST_F(TrayTest, ItemShowsTheCompanionsTitleIconAndTooltip) {
-    EXPECT_EQ(itemProperty("Title").toString(), expected::trayTitle);
-    // A panel hides passive items.
-    EXPECT_EQ(itemProperty("Status").toString(), "Active");
-
-    // The heart, whichever way the icon travels: pixmaps (ARGB32, network order) or a named file.
-    QList<Pixmap> pixmaps;
-    itemProperty("IconPixmap").value<QDBusArgument>() >> pixmaps;
+    // The red heart, whichever way the icon travels: pixmaps (ARGB32, network order) or a named file.
     QImage icon;
-    if (!pixmaps.isEmpty()) {
-        const auto& largest = *std::max_element(
-            pixmaps.begin(), pixmaps.end(), [](const auto& a, const auto& b) { return a.width < b.width; });
-        icon = QImage(largest.width, largest.height, QImage::Format_ARGB32);
-        for (int i = 0; i < largest.width * largest.height && 4 * i + 3 < largest.argb.size(); ++i) {
-            const auto* p = reinterpret_cast<const uchar*>(largest.argb.constData()) + 4 * i;
-            icon.setPixel(i % largest.width, i / largest.width, qRgba(p[1], p[2], p[3], p[0]));
+    QList<Pixmap> pixmaps;
+    item("IconPixmap").value<QDBusArgument>() >> pixmaps;
+    for (const auto& [width, height, argb] : pixmaps) {
+        if (width > icon.width() && argb.size() == 4 * width * height) {
+            icon = QImage(width, height, QImage::Format_ARGB32);
+            for (int i = 0; i < width * height; ++i) {
+                const auto* p = reinterpret_cast<const uchar*>(argb.constData()) + 4 * i;
+                icon.setPixel(i % width, i / width, qRgba(p[1], p[2], p[3], p[0]));
+            }
         }
-    } else {
-        icon.load(
-            QDir(itemProperty("IconThemePath").toString()).filePath(itemProperty("IconName").toString()));
     }
-    ASSERT_FALSE(icon.isNull()) << "neither IconPixmap nor a loadable IconName";
+    if (icon.isNull()) {
+        icon.load(QDir(item("IconThemePath").toString()).filePath(item("IconName").toString()));
+    }
     const QColor centre = icon.pixelColor(icon.width() / 2, icon.height() / 2);
-    EXPECT_GT(centre.alpha(), 200);
-    EXPECT_GT(centre.red(), 180);
-    EXPECT_LT(centre.green(), 100);
-    EXPECT_LT(centre.blue(), 120);
-
-    // (icon name, pixmaps, title, text)
-    const auto toolTip = itemProperty("ToolTip").value<QDBusArgument>();
-    QString iconName;
-    QString title;
+    EXPECT_TRUE(centre.alpha() > 200 && centre.red() > 180 && centre.green() < 100 && centre.blue() < 120)
+        << "centre " << centre.name(QColor::HexArgb).toStdString();
+    const auto toolTip = item("ToolTip").value<QDBusArgument>(); // (icon name, pixmaps, title, text)
+    QString iconName, title;
     toolTip.beginStructure();
     toolTip >> iconName >> pixmaps >> title;
-    toolTip.endStructure();
     EXPECT_EQ(title, expected::trayTitle);
-}
 
-TEST_F(TrayTest, MenuListsItsEntriesInOrderAndTheStatusLineFollowsTheConnector) {
-    ASSERT_TRUE(eventually([&] { return statusLine() == expected::helperReady; }))
-        << statusLine().toStdString();
+    const QString menuPath = item("Menu").value<QDBusObjectPath>().path();
+    const auto menu = [&] {
+        return entries(
+            call(service, menuPath, "com.canonical.dbusmenu", "GetLayout", {0, -1, QStringList{}}, 1)
+                .value<QDBusArgument>());
+    };
+    const QString ready = expected::helperReady + QStringLiteral(" (off)");
+    ASSERT_TRUE(eventually([&] { return !menu().empty() && menu()[0].text == ready; }));
+    const auto shown = menu();
+    QStringList texts;
+    for (const auto& entry : shown) {
+        texts << entry.text;
+    }
+    EXPECT_EQ(
+        texts,
+        (QStringList{ready, "—", expected::menuAbout, expected::menuSettings + QStringLiteral(" [Control+,]"),
+                     expected::menuOpenKavrel, expected::menuCheckForUpdates, expected::menuReconnect,
+                     expected::menuPauseConnector, "—", expected::quit + QStringLiteral(" [Control+Q]")}));
+    ASSERT_EQ(shown.size(), 10U);
+    const auto click = [&](int index) {
+        call(service, menuPath, "com.canonical.dbusmenu", "Event",
+             {shown[index].id, "clicked", QVariant::fromValue(QDBusVariant(0)), 0U});
+    };
 
-    const auto entries = menu();
-    QStringList labels;
-    QStringList disabled;
-    for (const auto& entry : entries) {
-        labels << entry.label;
-        if (!entry.enabled) {
-            disabled << entry.label;
+    EXPECT_FALSE(settingsWindowShown());
+    click(3);
+    EXPECT_TRUE(eventually(settingsWindowShown));
+
+    // Quit ends the companion and its connector (reaped, or a zombie of a parent that is gone itself).
+    QStringList connectors;
+    for (const auto& child :
+         readAll(QStringLiteral("/proc/%1/task/%1/children").arg(companion.processId())).split(' ')) {
+        if (readAll("/proc/" + child + "/comm") == "kavrel-roon") {
+            connectors << child;
         }
     }
-    EXPECT_EQ(labels,
-              (QStringList{expected::helperReady, "—", expected::menuAbout, expected::menuSettings,
-                           expected::menuOpenKavrel, expected::menuCheckForUpdates, expected::menuReconnect,
-                           expected::menuPauseConnector, "—", expected::quit}));
-    EXPECT_EQ(disabled, QStringList{expected::helperReady});
-    ASSERT_EQ(entries.size(), 10u);
-    EXPECT_EQ(entries[3].shortcut, "Control+,");
-    EXPECT_EQ(entries[9].shortcut, "Control+Q");
-}
-
-TEST_F(TrayTest, SettingsEntryShowsTheSettingsWindow) {
-    ASSERT_TRUE(eventually([&] { return statusLine() == expected::helperReady; }));
-    EXPECT_FALSE(settingsWindowShown());
-
-    click(expected::menuSettings);
-    EXPECT_TRUE(eventually(settingsWindowShown));
-}
-
-TEST_F(TrayTest, QuitEntryEndsTheCompanionAndItsConnector) {
-    ASSERT_TRUE(eventually([&] { return statusLine() == expected::helperReady; }));
-    const auto connectors = connectorsOf(companion.processId());
     ASSERT_EQ(connectors.size(), 1);
-
-    click(expected::quit);
+    click(9);
     ASSERT_TRUE(eventually([&] { return companion.state() == QProcess::NotRunning; }));
     EXPECT_EQ(companion.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(companion.exitCode(), 0);
-    EXPECT_TRUE(eventually([&] { return ended(connectors.front()); }));
+    EXPECT_TRUE(eventually([&] {
+        const QString stat = readAll("/proc/" + connectors[0] + "/stat");
+        return stat.isEmpty() || stat.contains(") Z ");
+    }));
 }
 
 } // namespace
