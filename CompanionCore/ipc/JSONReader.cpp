@@ -33,8 +33,14 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// The length of the JSON number at the start of `text`, or 0 when none starts there.
-std::size_t numberLength(std::string_view text) {
+// The run of number characters at the start of `text` (a sign, digits, a fraction, an exponent), and
+// whether it is one JSON number. A run that is not is skipped whole, so that scanning stays linear.
+struct NumberRun {
+    std::size_t length = 0;
+    bool valid = false;
+};
+
+NumberRun numberRun(std::string_view text) {
     std::size_t at = 0;
     const auto digits = [&] {
         const std::size_t start = at;
@@ -48,25 +54,19 @@ std::size_t numberLength(std::string_view text) {
     }
     const std::size_t integerStart = at;
     const std::size_t integerDigits = digits();
-    if (integerDigits == 0 || (integerDigits > 1 && text[integerStart] == '0')) {
-        return 0;
-    }
+    bool valid = integerDigits > 0 && !(integerDigits > 1 && text[integerStart] == '0');
     if (at < text.size() && text[at] == '.') {
         ++at;
-        if (digits() == 0) {
-            return 0;
-        }
+        valid = digits() > 0 && valid;
     }
     if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
         ++at;
         if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
             ++at;
         }
-        if (digits() == 0) {
-            return 0;
-        }
+        valid = digits() > 0 && valid;
     }
-    return at;
+    return {at, valid};
 }
 
 // strtod in the "C" locale: the application's locale may use another decimal separator.
@@ -98,10 +98,16 @@ std::string withNearestDoubles(std::string_view json) {
             out.append(json, start, at - start);
             continue;
         }
-        const std::size_t length = (c == '-' || isDigit(c)) ? numberLength(json.substr(at)) : 0;
-        if (length == 0) {
+        if (c != '-' && !isDigit(c)) {
             out += c;
             ++at;
+            continue;
+        }
+        const auto [length, valid] = numberRun(json.substr(at));
+        if (!valid) {
+            // Not a number: kept as written, for the parser to refuse.
+            out.append(json, at, length);
+            at += length;
             continue;
         }
         const double number = nearestDouble(std::string(json.substr(at, length)));
