@@ -30,7 +30,7 @@ struct SimulatorOptions {
     bool favouriteReadOnSnapshot = false; // ask for the favourite of the first shared track of a run
     // Set the favourite of the first shared writable track of a run to this value, then read it back.
     std::optional<bool> favouriteWriteOnSnapshot;
-    bool reportDumpable = false;          // "dumpable" in the status: whether a core dump may be taken
+    bool reportDumpable = false; // "dumpable" in the status: whether a core dump may be taken
 
     // Process and framing faults
     bool crashAtStart = false;
