@@ -37,29 +37,23 @@ void appendEscaped(std::string& out, std::string_view text) {
     }
 }
 
-// syslog(3) priorities, which the journal keeps.
-std::string_view priority(Logger::Level level) {
-    switch (level) {
-    case Logger::Level::information:
-        return "6";
-    case Logger::Level::warning:
-        return "4";
-    case Logger::Level::error:
-        return "3";
-    }
-    return "6";
-}
+// How each level is written: its syslog(3) priority, which the journal keeps, and the label of a
+// line on standard error when there is no journal.
+struct LevelMarks {
+    std::string_view priority;
+    std::string_view fallbackLabel;
+};
 
-std::string_view fallbackLabel(Logger::Level level) {
+LevelMarks marks(Logger::Level level) {
     switch (level) {
-    case Logger::Level::information:
-        return "";
     case Logger::Level::warning:
-        return "warning: ";
+        return {"4", "warning: "};
     case Logger::Level::error:
-        return "error: ";
+        return {"3", "error: "};
+    case Logger::Level::information:
+        break;
     }
-    return "";
+    return {"6", ""};
 }
 
 } // namespace
@@ -76,7 +70,7 @@ void JournalLogger::log(Level level, std::string_view category, std::string_view
         // breaks are sent in the journal's binary-safe form.
         const std::array<std::string, 5> fields = {
             field("MESSAGE=", message),
-            field("PRIORITY=", priority(level)),
+            field("PRIORITY=", marks(level).priority),
             field("SYSLOG_IDENTIFIER=", identifier),
             field("KAVREL_SUBSYSTEM=", subsystem),
             field("KAVREL_CATEGORY=", category),
@@ -98,7 +92,7 @@ void JournalLogger::writeFallback(Level level, std::string_view category, std::s
     line += '[';
     appendEscaped(line, category);
     line += "]: ";
-    line += fallbackLabel(level);
+    line += marks(level).fallbackLabel;
     appendEscaped(line, message);
     line += '\n';
     // One write per entry, so entries from several threads do not interleave.
