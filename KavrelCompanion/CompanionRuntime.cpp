@@ -16,11 +16,21 @@ std::unique_ptr<KVMusicBridge> bridgeOver(MprisMusicApp& target, const ImageThum
                              ScriptingMusicAccess::artworkEncoder(thumbnailer)});
 }
 
+// A malformed MPD_HOST or MPD_PORT leaves MPD out; the log says why, or the user would only see
+// MPD missing from the players.
+std::optional<MpdAddress> mpdAddressFromEnvironment(Logger& logger) {
+    auto reading = MpdAddress::fromEnvironment();
+    if (!reading.address) {
+        logger.warning("music", "MPD is left out: " + reading.problem);
+    }
+    return reading.address;
+}
+
 } // namespace
 
 CompanionRuntime::CompanionRuntime(const std::filesystem::path& connector,
                                    const std::filesystem::path& directory, Logger& logger)
-    : settings(JsonPreferences::defaultFile(), logger) {
+    : settings(JsonPreferences::defaultFile(), logger), mpdAddress(mpdAddressFromEnvironment(logger)) {
     supervisor = HelperSupervisor::create({loop, launcher, secrets}, connector, directory);
     auto access = std::make_shared<ScriptingMusicAccess>(bridgeOver(pollTarget, thumbnailer),
                                                          bridgeOver(artworkTarget, thumbnailer));

@@ -14,6 +14,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 namespace kavrel {
 
@@ -39,8 +40,9 @@ private:
     JsonPreferences settings;
     QtClipboard clipboard;
     QtImageThumbnailer thumbnailer;
-    MprisMusicApp pollTarget;
-    MprisMusicApp artworkTarget;
+    std::optional<MpdAddress> mpdAddress;
+    MprisMusicApp pollTarget{mpdAddress};
+    MprisMusicApp artworkTarget{mpdAddress};
     ThreadSerialQueue musicQueue{std::string(NativeMusicController::queueLabel)};
     ThreadSerialQueue artworkQueue{std::string(NativeMusicController::artworkQueueLabel)};
     std::shared_ptr<HelperSupervisor> supervisor;
