@@ -69,9 +69,7 @@ std::pair<QList<int>, QStringList> entries(const QDBusArgument& root) {
     root >> id >> properties;
     root.beginArray();
     while (!root.atEnd()) {
-        QDBusVariant child;
-        root >> child;
-        const auto node = child.variant().value<QDBusArgument>();
+        const auto node = qdbus_cast<QDBusVariant>(root).variant().value<QDBusArgument>();
         node.beginStructure();
         node >> id >> properties;
         QList<QStringList> chords;
@@ -101,11 +99,8 @@ const QDBusArgument& operator>>(const QDBusArgument& in, Pixmap& pixmap) {
 }
 
 bool settingsWindowShown() {
-    QProcess search;
-    search.setStandardOutputFile(QProcess::nullDevice());
-    search.start("xdotool", {"search", "--onlyvisible", "--name",
-                             QStringLiteral("^%1$").arg(expected::settingsWindowTitle)});
-    return search.waitForFinished(boundMs) && search.exitCode() == 0;
+    const QString title = QStringLiteral("^%1$").arg(expected::settingsWindowTitle);
+    return QProcess::execute("xdotool", {"search", "--onlyvisible", "--name", title}) == 0;
 }
 
 QString readAll(const QString& path) {
