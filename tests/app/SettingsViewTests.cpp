@@ -65,14 +65,11 @@ protected:
         }
     }
     // Those of `names` that are shown and enabled.
-    QStringList usable(const QStringList& names) {
-        QStringList found;
-        for (const QString& name : names) {
-            if (find(name)->property("visible").toBool() && find(name)->property("enabled").toBool()) {
-                found << name;
-            }
-        }
-        return found;
+    QStringList usable(QStringList names) {
+        names.removeIf([this](const QString& name) {
+            return !find(name)->property("visible").toBool() || !find(name)->property("enabled").toBool();
+        });
+        return names;
     }
     // Each action is followed by everything it sets off, the writes to the connector included.
     void click(const char* name) {
@@ -152,9 +149,16 @@ TEST_F(SettingsViewTest, UnconnectedWindowItsWordingAndItsQuitButton) {
     expectAll({{"loginSwitch", "checked", false}, {"loginNotice", "visible", false}});
 }
 
-TEST_F(SettingsViewTest, StatusLinesFollowTheTypesOfTheStatusMembers) {
+// Once the connector is up: the busy model locks the switches, the status lines follow the types of the
+// status members, and each switch hides its section.
+TEST_F(SettingsViewTest, ConnectedWindowFollowsTheStatusAndItsSwitches) {
     ready();
     open();
+    const QStringList locked{"roonSwitch", "musicSwitch", "saveAndConnect"};
+    EXPECT_EQ(usable(locked), QStringList()); // the configure sent on ready is unanswered
+    answer("configure", okPayload());
+    EXPECT_EQ(usable(locked), locked);
+
     child().writeOutput(Envelope("s1", "status",
                                  {{"paired", "true"},
                                   {"running", false},
@@ -175,15 +179,6 @@ TEST_F(SettingsViewTest, StatusLinesFollowTheTypesOfTheStatusMembers) {
     expectAll({{"paired", "text", "Cloud: paired"},
                {"checkConnection", "visible", false},
                {"running", "visible", false}});
-}
-
-TEST_F(SettingsViewTest, SwitchesHideTheirSectionsAndTheBusyModelLocksThem) {
-    ready();
-    open();
-    const QStringList locked{"roonSwitch", "musicSwitch", "saveAndConnect"};
-    EXPECT_EQ(usable(locked), QStringList()); // the configure sent on ready is unanswered
-    answer("configure", okPayload());
-    EXPECT_EQ(usable(locked), locked);
 
     toggle("roonSwitch");
     EXPECT_EQ(usable({"roonHostField", "findRoon", "roonDiscovery"}), QStringList());
