@@ -115,6 +115,7 @@ protected:
 TEST_F(SettingsViewTest, UnconnectedWindowItsWordingAndItsQuitButton) {
     desktop.atLogin = true;
     open();
+    EXPECT_EQ(window->window()->title(), expected::settingsWindowTitle);
     // The screen is 400 logical pixels high: the window keeps its width and gives way in height.
     EXPECT_EQ(window->window()->size(), QSize(560, 400));
     expectAll({{"helperReady", "text", "Local helper: unavailable"},
