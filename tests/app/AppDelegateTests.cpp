@@ -50,8 +50,7 @@ TEST_F(AppDelegateTest, StartsOnceWithTheStatusLineTheAboutBoxAndTheSettingsWind
     }
     EXPECT_EQ(status->text(), expected::helperKeychain);
 
-    ASSERT_NE(delegate->settings(), nullptr);
-    EXPECT_TRUE(delegate->settings()->window()->isVisible());
+    ASSERT_TRUE(delegate->settings() && delegate->settings()->window()->isVisible());
     // A second launch's token serves one activation and is not handed on to programs started later.
     delegate->showSettings("wayland-token-1");
     EXPECT_FALSE(qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"));
