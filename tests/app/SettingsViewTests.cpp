@@ -76,18 +76,16 @@ protected:
         QMetaObject::invokeMethod(find(name), "clicked");
         settle();
     }
+    // What the user changes, and the signal the change sends.
+    void edit(const char* name, const char* property, const QVariant& value, const char* signal) {
+        find(name)->setProperty(property, value);
+        QMetaObject::invokeMethod(find(name), signal);
+        settle();
+    }
     void toggle(const char* name) {
-        auto* control = find(name);
-        control->setProperty("checked", !control->property("checked").toBool());
-        QMetaObject::invokeMethod(control, "toggled");
-        settle();
+        edit(name, "checked", !find(name)->property("checked").toBool(), "toggled");
     }
-    void type(const char* name, const QString& typed) {
-        auto* field = find(name);
-        field->setProperty("text", typed);
-        QMetaObject::invokeMethod(field, "textEdited");
-        settle();
-    }
+    void type(const char* name, const QString& typed) { edit(name, "text", typed, "textEdited"); }
     // A key as the keyboard delivers it, shortcuts included, to whatever has the focus.
     void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
         QTest::keyClick(window->window(), key, modifiers);
