@@ -28,6 +28,7 @@ def heard(node, group=""):   # (role, name, title of the group around it) of eve
 expected = {("text", "Kavrel HTTPS origin", "Connection"), ("text", "Roon host:port", "Connection"),
             ("push button", "Save & connect", "Connection"), ("text", "One-use pairing code", "Pair with Kavrel"),
             ("push button", "Replace pairing…", "Pair with Kavrel"),
+            ("check box", "Share what’s playing on this computer", "Music sharing · beta"),
             ("check box", "Start at login", "On this computer")}
 for _ in range(100):   # until the window is there
     found = {row for app in pyatspi.Registry.getDesktop(0) if app and app.name == "Kavrel Companion"
