@@ -53,56 +53,46 @@ protected:
 };
 
 TEST_F(JsonPreferencesTest, TypedValuesSurviveARestartInAPrivateFileWrittenWhole) {
-    const JSONValue nested(JSONObject{{"list", JSONArray{1, "two", nullptr}}});
     {
         JsonPreferences preferences(file, *this);
-        EXPECT_FALSE(preferences.value("roonEnabled").has_value());
         preferences.set("roonEnabled", JSONValue(true));
         preferences.set("roonHost", JSONValue("false")); // a string, not a bool
         preferences.set("volume", JSONValue(0.1));
-        preferences.set("nested", nested);
+        preferences.set("nested", JSONValue(JSONObject{{"list", JSONArray{1, "two", nullptr}}}));
         preferences.set("roonEnabled", JSONValue(false));          // replaced, not duplicated
         preferences.set("bad", JSONValue(std::string("\xc3", 1))); // cannot be written: refused alone
         EXPECT_FALSE(preferences.value("bad").has_value());
     }
+    const std::string written = "{\"nested\":{\"list\":[1,\"two\",null]},\"roonEnabled\":false,\"roonHost\":"
+                                "\"false\",\"volume\":0.1}\n";
     EXPECT_EQ(modeOf(directory), 0700U);
     EXPECT_EQ(modeOf(file), 0600U);
     EXPECT_EQ(entryCount(directory), 1U) << "no temporary file is left";
-    EXPECT_EQ(contentsOf(file), "{\"nested\":{\"list\":[1,\"two\",null]},\"roonEnabled\":false,\"roonHost\":"
-                                "\"false\",\"volume\":0.1}\n");
-    const JsonPreferences reread(file, *this);
-    EXPECT_EQ(reread.value("roonEnabled"), JSONValue(false));
-    EXPECT_EQ(reread.value("roonHost"), JSONValue("false"));
-    EXPECT_EQ(reread.value("volume"), JSONValue(0.1));
-    EXPECT_EQ(reread.value("nested"), nested);
+    EXPECT_EQ(contentsOf(file), written);
+    JsonPreferences(file, *this).set("volume", JSONValue(0.1)); // writes back all it has read
+    EXPECT_EQ(contentsOf(file), written);
     EXPECT_EQ(messages.size(), 1U) << "only the refused value is reported";
 }
 
 TEST_F(JsonPreferencesTest, UnusableFilesAreMovedAsideByteForByteAndNeverReplaced) {
-    const std::string cases[] = {"{\"roonHost\": \"nas:9100\"",
-                                 "[true]",
-                                 "\"roonEnabled\"",
-                                 "{\"roonHost\":\"a\",\"roonHost\":\"b\"}",
-                                 "{\"roonHost\":\"\xff\xfe\"}",
-                                 "",
-                                 std::string("\0\x01\x02{", 4)};
+    const std::string cases[] = {"{\"roonHost\": \"nas:9100\"", "[true]",
+                                 "{\"roonHost\":\"a\",\"roonHost\":\"b\"}", "{\"roonHost\":\"\xff\xfe\"}",
+                                 ""};
     std::vector<std::string> kept;
     for (const std::string& contents : cases) {
         SCOPED_TRACE(contents);
         write(contents);
         messages.clear();
         JsonPreferences preferences(file, *this);
-        EXPECT_FALSE(preferences.value("roonHost").has_value());
         EXPECT_FALSE(fs::exists(file));
         kept.push_back(contents);
         std::sort(kept.begin(), kept.end());
         EXPECT_EQ(setAside(), kept) << "every earlier copy is kept as well";
         ASSERT_EQ(messages.size(), 1U);
         EXPECT_NE(messages[0].find(file.string() + ".corrupt-"), std::string::npos) << messages[0];
-        preferences.set("roonHost", JSONValue("nas:9100"));
-        EXPECT_EQ(contentsOf(file), "{\"roonHost\":\"nas:9100\"}\n");
+        preferences.set("openedSettings", JSONValue(true)); // with the defaults: nothing read is kept
+        EXPECT_EQ(contentsOf(file), "{\"openedSettings\":true}\n");
     }
-    EXPECT_EQ(setAside(), kept) << "writes leave the copies alone";
 
     fs::remove(file);
     fs::create_directories(file / "kept"); // cannot be read as a file: moved aside too
@@ -118,32 +108,25 @@ TEST_F(JsonPreferencesTest, FailuresInAReadOnlyDirectoryKeepWhatIsOnDisk) {
     preferences.set("roonHost", JSONValue("nas:9100"));
     readOnly([&] { preferences.set("openedSettings", JSONValue(true)); });
     EXPECT_EQ(contentsOf(file), "{\"roonHost\":\"nas:9100\"}\n");
-    EXPECT_EQ(entryCount(directory), 1U);
-    ASSERT_EQ(messages.size(), 1U);
-    EXPECT_NE(messages[0].find("not saved"), std::string::npos) << messages[0];
     EXPECT_EQ(preferences.value("openedSettings"), JSONValue(true));
     preferences.set("roonEnabled", JSONValue(false));
     EXPECT_EQ(JsonPreferences(file, *this).value("openedSettings"), JSONValue(true))
         << "carried by the next write";
 
     write("{broken");
-    messages.clear();
     std::optional<JsonPreferences> corrupt;
     readOnly([&] { corrupt.emplace(file, *this); });
-    ASSERT_EQ(messages.size(), 1U);
-    EXPECT_NE(messages[0].find("could not be moved aside"), std::string::npos) << messages[0];
     corrupt->set("roonHost", JSONValue("nas:9100")); // the directory is writable again
     EXPECT_EQ(contentsOf(file), "{broken");
     EXPECT_EQ(entryCount(directory), 1U);
-    EXPECT_EQ(messages.size(), 2U);
     EXPECT_EQ(corrupt->value("roonHost"), JSONValue("nas:9100"));
+    ASSERT_EQ(messages.size(), 3U);
+    EXPECT_NE(messages[0].find("not saved"), std::string::npos) << messages[0];
+    EXPECT_NE(messages[1].find("could not be moved aside"), std::string::npos) << messages[1];
 }
 
-TEST(JsonPreferencesLocation, FollowsXdgConfigHomeAndIgnoresARelativeValue) {
-    {
-        const EnvironmentOverride config("XDG_CONFIG_HOME", "/srv/config");
-        EXPECT_EQ(JsonPreferences::defaultFile(), fs::path("/srv/config/KavrelCompanion/preferences.json"));
-    }
+// An absolute XDG_CONFIG_HOME is followed, as the autostart tests show.
+TEST(JsonPreferencesLocation, IgnoresARelativeXdgConfigHome) {
     const EnvironmentOverride home("HOME", "/home/listener");
     const EnvironmentOverride config("XDG_CONFIG_HOME", "relative/config");
     EXPECT_EQ(JsonPreferences::defaultFile(),
