@@ -8,39 +8,28 @@
 namespace kavrel {
 namespace {
 
-TEST(Published, ObserversHearEverySetBeforeTheValueChanges) {
-    Published<std::string> text("old");
-    std::vector<std::pair<std::string, std::string>> seen; // (value at the time, new value)
-    const auto subscription =
-        text.observe([&](const std::string& next) { seen.emplace_back(text.value(), next); });
-    text.set("new");
-    text.set("new");
-    EXPECT_EQ(seen, (std::vector<std::pair<std::string, std::string>>{{"old", "new"}, {"new", "new"}}));
-    EXPECT_EQ(text.value(), "new");
-}
-
-TEST(Published, CancellingStopsNotificationsFromAnywhereAndMayOutliveTheValue) {
-    auto number = std::make_unique<Published<int>>(0);
-    int firstCalls = 0;
-    int secondCalls = 0;
+TEST(Published, ObserversHearEverySetBeforeTheChangeAndMayCancelAnySubscriptionFromAnywhere) {
+    auto text = std::make_unique<Published<std::string>>("old");
+    std::vector<std::string> seen; // "<value at the time> <new value>"
     Cancellable second;
-    Cancellable first = number->observe([&](int) {
-        ++firstCalls;
+    Cancellable first = text->observe([&](const std::string& next) {
+        seen.push_back(text->value() + " " + next);
         second.cancel(); // from inside another observer, before it is told
     });
-    second = number->observe([&](int) { ++secondCalls; });
-    number->set(1);
+    second = text->observe([&](const std::string& next) { seen.push_back("second " + next); });
+    text->set("new");
+    text->set("new");
     first.cancel();
     {
-        const auto scoped = number->observe([&](int) { ++secondCalls; });
-        number->set(2);
+        const auto scoped = text->observe([&](const std::string& next) { seen.push_back("scoped " + next); });
+        text->set("scoped");
     }
-    number->set(3);
-    EXPECT_EQ(firstCalls, 1);
-    EXPECT_EQ(secondCalls, 1);
-    second = number->observe([](int) {});
-    number.reset();
-    second.cancel();
+    text->set("last");
+    EXPECT_EQ(seen, (std::vector<std::string>{"old new", "new new", "scoped scoped"}));
+    EXPECT_EQ(text->value(), "last");
+    second = text->observe([](const std::string&) {});
+    text.reset();
+    second.cancel(); // after the value is gone
 }
 
 } // namespace
