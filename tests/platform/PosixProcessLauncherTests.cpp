@@ -4,14 +4,49 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 
-#include <atomic>
+#include <algorithm>
 #include <system_error>
 #include <thread>
 
 namespace kavrel {
 namespace {
+
+using namespace std::chrono_literals;
+
+// The loop the launcher reports through. Its readable watchers, one cancelled from inside its own call
+// among them, serve the launcher tests below.
+TEST_F(QtLoopTest, PostedTasksRunInOrderOnTheLoopThreadAndTimersUntilCancelled) {
+    std::vector<int> order;
+    bool allOnLoopThread = true;
+    std::thread([&, loopThread = std::this_thread::get_id()] {
+        for (int i = 0; i < 100; ++i) {
+            loop.post([&, i, loopThread] {
+                allOnLoopThread = allOnLoopThread && std::this_thread::get_id() == loopThread;
+                order.push_back(i);
+            });
+        }
+    }).join();
+    bool cancelledRan = false;
+    bool settled = false;
+    loop.after(1ms, [&] { cancelledRan = true; }).cancel();
+    int ticks = 0;
+    Cancellable repeating, settle, selfCancelling;
+    repeating = loop.every(2ms, [&] {
+        if (++ticks == 3) {
+            repeating.cancel();                                 // from inside its own firing
+            settle = loop.after(20ms, [&] { settled = true; }); // room for more ticks, had it failed
+        }
+    });
+    selfCancelling = loop.after(1ms, [&] { selfCancelling = Cancellable(); });
+    ASSERT_TRUE(runUntil([&] { return settled && order.size() == 100; }));
+    EXPECT_TRUE(allOnLoopThread);
+    EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+    EXPECT_EQ(ticks, 3);
+    EXPECT_FALSE(cancelledRan);
+}
 
 class LauncherTest : public QtLoopTest {
 protected:
@@ -81,23 +116,20 @@ TEST_F(LauncherTest, ChildGetsExactlyItsArgumentsEnvironmentPipesAndDefaultSigna
     EXPECT_FALSE(shell->isRunning());
 }
 
-TEST_F(LauncherTest, ClosingTheInputReleasesABlockedWriterAndWaitingCollectsTheChild) {
+// Writing to a child that has gone fails, and no SIGPIPE is left to kill the application. Children
+// leave no descriptor and no zombie behind, nor does a spawn that fails.
+TEST_F(LauncherTest, ClosingTheInputReleasesABlockedWriterAndGoneChildrenLeaveNothingBehind) {
     auto child = spawn("/bin/sleep", {"1000"});
     const auto input = child->input();
     std::optional<ChildInput::Outcome> outcome;
-    std::atomic<pid_t> writer{0};
-    std::thread thread([&] {
-        writer = ::gettid();
-        outcome = input->write(std::string(4 << 20, 'x'));
-    });
-    // The child never reads: wait (without sleeping) until the writer is asleep on the full pipe.
-    for (std::string state; state != "S";) {
-        std::ifstream stat("/proc/self/task/" + std::to_string(writer) + "/stat");
-        std::getline(stat, state);
-        state = writer == 0 || state.rfind(") ") == std::string::npos
-                    ? ""
-                    : state.substr(state.rfind(") ") + 2, 1);
+    std::thread thread([&] { outcome = input->write(std::string(4 << 20, 'x')); });
+    // The child never reads: once the pipe holds data, the write is under way and bound to block.
+    const int pipe =
+        ::open(("/proc/" + std::to_string(child->processIdentifier()) + "/fd/0").c_str(), O_RDONLY);
+    for (int queued = 0; queued == 0;) {
+        ::ioctl(pipe, FIONREAD, &queued);
     }
+    ::close(pipe);
     input->close();
     thread.join();
     EXPECT_EQ(outcome, ChildInput::Outcome::closed);
@@ -110,20 +142,15 @@ TEST_F(LauncherTest, ClosingTheInputReleasesABlockedWriterAndWaitingCollectsTheC
     child->signal(SIGKILL); // after collection: nothing is signalled
     ASSERT_TRUE(exited());  // the report still comes, once, on the loop
     EXPECT_TRUE(WIFSIGNALED(*exitStatus) && WTERMSIG(*exitStatus) == SIGTERM);
-}
 
-// Writing to a child that has gone fails, and no SIGPIPE is left to kill the application.
-TEST_F(LauncherTest, GoneAndFailedChildrenLeakNoDescriptorZombieOrSigpipe) {
-    auto warmUp = spawn("/bin/true", {}); // the loop's own descriptors come into being
-    ASSERT_TRUE(exited());
-    warmUp.reset();
+    child.reset(); // the loop's own descriptors have come into being by now
     const auto before = entryCount("/proc/self/fd");
     std::vector<int> pids;
     for (int round = 0; round < 3; ++round) {
-        auto child = spawn("/bin/true", {});
-        pids.push_back(child->processIdentifier());
+        auto gone = spawn("/bin/true", {});
+        pids.push_back(gone->processIdentifier());
         ASSERT_TRUE(exited());
-        EXPECT_EQ(child->input()->write(std::string(100'000, 'x')), ChildInput::Outcome::failed);
+        EXPECT_EQ(gone->input()->write(std::string(100'000, 'x')), ChildInput::Outcome::failed);
     }
     EXPECT_THROW(spawn("/nonexistent/kavrel-roon", {}), std::system_error);
     EXPECT_EQ(entryCount("/proc/self/fd"), before);

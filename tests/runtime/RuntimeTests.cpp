@@ -1,3 +1,4 @@
+#include "CompanionCore/runtime/Published.hpp"
 #include "CompanionCore/runtime/ThreadSerialQueue.hpp"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <future>
 #include <set>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -66,6 +68,30 @@ TEST(ThreadSerialQueue, RunsTasksInOrderOnItsNamedThreadAndTimersUntilCancelledO
     ASSERT_EQ(threads.size(), 1u);
     EXPECT_NE(*threads.begin(), std::this_thread::get_id());
     EXPECT_STREQ(name, "ipc-write");
+}
+
+TEST(Published, ObserversHearEverySetBeforeTheChangeAndMayCancelAnySubscriptionFromAnywhere) {
+    auto text = std::make_unique<Published<std::string>>("old");
+    std::vector<std::string> seen; // "<value at the time> <new value>"
+    Cancellable second;
+    Cancellable first = text->observe([&](const std::string& next) {
+        seen.push_back(text->value() + " " + next);
+        second.cancel(); // from inside another observer, before it is told
+    });
+    second = text->observe([&](const std::string& next) { seen.push_back("second " + next); });
+    text->set("new");
+    text->set("new");
+    first.cancel();
+    {
+        const auto scoped = text->observe([&](const std::string& next) { seen.push_back("scoped " + next); });
+        text->set("scoped");
+    }
+    text->set("last");
+    EXPECT_EQ(seen, (std::vector<std::string>{"old new", "new new", "scoped scoped"}));
+    EXPECT_EQ(text->value(), "last");
+    second = text->observe([](const std::string&) {});
+    text.reset();
+    second.cancel(); // after the value is gone
 }
 
 } // namespace
