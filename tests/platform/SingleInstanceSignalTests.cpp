@@ -10,7 +10,7 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <vector>
+#include <set>
 
 namespace kavrel {
 namespace {
@@ -30,31 +30,28 @@ TEST(SingleInstanceSignalToken, IsWaylandsBeforeX11sAndEmptyWithoutEither) {
 }
 
 using SingleInstanceSignalInside = QtLoopTest;
-using SingleInstanceSignalEmitter = QtLoopTest;
 
-TEST_F(SingleInstanceSignalEmitter, SendsOnceAndExitsAtOnce) {
-    const char* marker = std::getenv(emitterMarker);
-    if (marker == nullptr) {
-        GTEST_SKIP() << "plays the second instance for SingleInstanceSignalInside";
-    }
-    const bool busExpected = std::string_view(marker) != "no-bus";
-    EXPECT_EQ(SingleInstanceSignal::emitShowSettings(SingleInstanceSignal::launchActivationToken()),
-              busExpected);
-    EXPECT_EQ(SingleInstanceSignal([](const std::string&) {}).listening(), busExpected);
-}
-
+// Run again with the marker set, the test plays a second instance that sends, says whether it could, and
+// exits at once.
 TEST_F(SingleInstanceSignalInside, SecondInstancesAndOtherToolsAreHeard) {
     if (!PrivateSessionBus::inside()) {
         GTEST_SKIP()
             << "runs only inside the private bus that SingleInstanceSignal.OnAPrivateSessionBus starts";
     }
-    std::vector<std::string> tokens;
-    const SingleInstanceSignal listener([&](const std::string& token) { tokens.push_back(token); });
+    if (const char* marker = std::getenv(emitterMarker)) {
+        const bool busExpected = std::string_view(marker) != "no-bus";
+        EXPECT_EQ(SingleInstanceSignal::emitShowSettings(SingleInstanceSignal::launchActivationToken()),
+                  busExpected);
+        EXPECT_EQ(SingleInstanceSignal([](const std::string&) {}).listening(), busExpected);
+        return;
+    }
+    std::multiset<std::string> tokens;
+    const SingleInstanceSignal listener([&](const std::string& token) { tokens.insert(token); });
     ASSERT_TRUE(listener.listening());
     // A second instance that exits right after sending its token, then the documented name sent without
     // a token by a tool that knows nothing of this code.
     const QString self = QString::fromStdString(std::filesystem::read_symlink("/proc/self/exe").string());
-    const QStringList emitter{"--gtest_filter=SingleInstanceSignalEmitter.*"};
+    const QStringList emitter{"--gtest_filter=SingleInstanceSignalInside.*"};
     {
         const EnvironmentOverride token("XDG_ACTIVATION_TOKEN", "wayland-8");
         const EnvironmentOverride marker(emitterMarker, "bus");
@@ -65,7 +62,7 @@ TEST_F(SingleInstanceSignalInside, SecondInstancesAndOtherToolsAreHeard) {
                                         "com.quartzfield.kavrel.showSettings"}),
         0);
     ASSERT_TRUE(runUntil([&] { return tokens.size() == 2; }));
-    EXPECT_EQ(tokens, (std::vector<std::string>{"wayland-8", ""}));
+    EXPECT_EQ(tokens, (std::multiset<std::string>{"", "wayland-8"})) << "the two may arrive in either order";
 
     // Without a bus, sending and listening say so.
     const EnvironmentOverride marker(emitterMarker, "no-bus");
@@ -74,7 +71,7 @@ TEST_F(SingleInstanceSignalInside, SecondInstancesAndOtherToolsAreHeard) {
 }
 
 TEST(SingleInstanceSignal, OnAPrivateSessionBus) {
-    if (PrivateSessionBus::inside() || std::getenv(emitterMarker) != nullptr) {
+    if (PrivateSessionBus::inside()) {
         GTEST_SKIP() << "already inside";
     }
     if (!PrivateSessionBus::available()) {
