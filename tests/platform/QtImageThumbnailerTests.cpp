@@ -23,18 +23,6 @@ std::string encode(QSize size, const char* format, bool turned = false) {
     return buffer.data().toStdString();
 }
 
-// The JPEG behind a thumbnail: plain standard Base64 of at most 65536 bytes, written at quality 75,
-// whose luminance table (libjpeg's standard one, scaled) peaks at 61.
-QImage decoded(const std::string& base64) {
-    EXPECT_EQ(base64.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="),
-              std::string::npos);
-    const QByteArray jpeg = QByteArray::fromBase64(QByteArray::fromStdString(base64));
-    EXPECT_LE(jpeg.size(), 65536);
-    const auto table = jpeg.begin() + jpeg.indexOf("\xFF\xDB") + 5;
-    EXPECT_EQ(static_cast<unsigned char>(*std::max_element(table, table + 64)), 61);
-    return QImage::fromData(jpeg, "JPEG");
-}
-
 // Qt decodes a large JPEG at a fraction of its size, so only the declared size guards 6000 × 6000.
 TEST(QtImageThumbnailer, FitsTheLongerSideIn256PixelsAndRefusesWhatItShouldNotDecode) {
     std::string padded = encode({64, 64}, "png");
@@ -69,7 +57,16 @@ TEST(QtImageThumbnailer, FitsTheLongerSideIn256PixelsAndRefusesWhatItShouldNotDe
         const auto base64 = QtImageThumbnailer().thumbnailBase64(c.image);
         ASSERT_EQ(base64.has_value(), c.expected.isValid());
         if (base64) {
-            const QImage image = decoded(*base64);
+            // The JPEG behind a thumbnail: plain standard Base64 of at most 65536 bytes, written at quality
+            // 75, whose luminance table (libjpeg's standard one, scaled) peaks at 61.
+            EXPECT_EQ(base64->find_first_not_of(
+                          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="),
+                      std::string::npos);
+            const QByteArray jpeg = QByteArray::fromBase64(QByteArray::fromStdString(*base64));
+            EXPECT_LE(jpeg.size(), 65536);
+            const auto table = jpeg.begin() + jpeg.indexOf("\xFF\xDB") + 5;
+            EXPECT_EQ(static_cast<unsigned char>(*std::max_element(table, table + 64)), 61);
+            const QImage image = QImage::fromData(jpeg, "JPEG");
             EXPECT_EQ(image.size(), c.expected);
             const QPoint white = c.turned ? QPoint(image.width() / 2, 0) : QPoint(0, image.height() / 2);
             EXPECT_GT(qGray(image.pixel(white)), 200);
