@@ -9,7 +9,7 @@
 namespace kavrel {
 namespace {
 
-TEST(SystemInfo, ReadsPrettyNameInEveryQuotingOfOsRelease) {
+TEST(SystemInfo, ReadsPrettyNameInEveryQuotingOfOsReleaseAndNamesWhatIsUnknown) {
     // Each row also holds the assignments that a wrong reading would pick instead.
     const std::pair<std::string, std::optional<std::string>> cases[] = {
         {"PRETTY_NAME='Fedora Linux 40'\nNAME=\"Fedora\"\n", "Fedora Linux 40"},
@@ -24,9 +24,7 @@ TEST(SystemInfo, ReadsPrettyNameInEveryQuotingOfOsRelease) {
     for (const auto& [text, expected] : cases) {
         EXPECT_EQ(SystemInfo::prettyName(text), expected) << text;
     }
-}
-
-TEST(SystemInfo, VersionsNameWhatIsUnknown) {
+    // Versions name what is unknown.
     EXPECT_EQ(SystemInfo::osVersion("Arch", "Linux 6.9"), "Arch \u00b7 Linux 6.9");
     EXPECT_EQ(SystemInfo::osVersion(std::nullopt, std::nullopt), "unknown \u00b7 unknown");
     EXPECT_NE(SystemInfo::osVersion().find(" \u00b7 Linux "), std::string::npos) << SystemInfo::osVersion();
