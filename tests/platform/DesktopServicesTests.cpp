@@ -9,34 +9,29 @@
 namespace kavrel {
 namespace {
 
-TEST(SystemInfo, ReadsPrettyNameInEveryQuotingOfOsRelease) {
+TEST(SystemInfo, ReadsPrettyNameInEveryQuotingOfOsReleaseAndNamesWhatIsUnknown) {
+    // Each row also holds the assignments that a wrong reading would pick instead.
     const std::pair<std::string, std::optional<std::string>> cases[] = {
-        {"PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nNAME=\"Debian\"\n",
-         "Debian GNU/Linux 12 (bookworm)"},
-        {"PRETTY_NAME='Fedora Linux 40'\n", "Fedora Linux 40"},
-        {"ID=arch\nPRETTY_NAME=Arch", "Arch"},
+        {"PRETTY_NAME='Fedora Linux 40'\nNAME=\"Fedora\"\n", "Fedora Linux 40"},
+        {"PRETTY_NAME=\"First\"\nID=arch\nPRETTY_NAME=Arch", "Arch"},
         {"PRETTY_NAME=\"Say \\\"hi\\\" for \\$5 \\\\ \\n\"", "Say \"hi\" for $5 \\ \\n"},
         {"PRETTY_NAME='a\\\"b'", "a\\\"b"},
-        {"# PRETTY_NAME=\"Commented\"\n\n  PRETTY_NAME=\"Indented\"\r\n", "Indented"},
-        {"PRETTY_NAME=\"First\"\nPRETTY_NAME=\"Second\"\n", "Second"},
-        {"MY_PRETTY_NAME=\"Other\"\nPRETTY_NAME_X=1\n", std::nullopt},
+        {"# PRETTY_NAME=\"No\"\n\n  PRETTY_NAME=\"Indented\"\r\nMY_PRETTY_NAME=\"Other\"\n", "Indented"},
+        {"PRETTY_NAME_X=1\n", std::nullopt},
         {"PRETTY_NAME=\"   \"\n", std::nullopt},
-        {"PRETTY_NAME=\"Bad\x1b[31m\tName\"", "Bad[31mName"},
-        {"PRETTY_NAME=\"Half", "Half"},
+        {"PRETTY_NAME=\"Bad\x1b[31m\tName", "Bad[31mName"}, // nor is the quote closed
     };
     for (const auto& [text, expected] : cases) {
         EXPECT_EQ(SystemInfo::prettyName(text), expected) << text;
     }
-}
-
-TEST(SystemInfo, VersionsNameWhatIsUnknown) {
+    // Versions name what is unknown.
     EXPECT_EQ(SystemInfo::osVersion("Arch", "Linux 6.9"), "Arch \u00b7 Linux 6.9");
     EXPECT_EQ(SystemInfo::osVersion(std::nullopt, std::nullopt), "unknown \u00b7 unknown");
     EXPECT_NE(SystemInfo::osVersion().find(" \u00b7 Linux "), std::string::npos) << SystemInfo::osVersion();
     const BuildInfo known = SystemInfo::buildInfo("1.2", "42", "x");
     const BuildInfo empty = SystemInfo::buildInfo("", "", "x");
-    EXPECT_EQ(std::tie(known.shortVersion, known.build, known.osVersion), std::make_tuple("1.2", "42", "x"));
-    EXPECT_EQ(std::tie(empty.shortVersion, empty.build), std::make_tuple("unknown", "unknown"));
+    EXPECT_EQ(std::tie(known.shortVersion, known.build, known.osVersion, empty.shortVersion, empty.build),
+              std::make_tuple("1.2", "42", "x", "unknown", "unknown"));
     EXPECT_NE(SystemInfo::buildInfo().shortVersion, "unknown") << "the build always has a project version";
 }
 
@@ -46,13 +41,15 @@ TEST(JournalLogger, WithoutAJournalEachEntryIsOneLineOnTheFallback) {
     {
         JournalLogger logger("/nonexistent/journal/socket", ends[1]);
         logger.info("discovery", "outcome=found");
-        logger.info("preferences", "two\nlines\\ and a \x1b escape");
+        logger.warning("preferences", "two\nlines\\ and a \x1b escape");
+        logger.error("roon", "gone");
     }
     char buffer[256];
     const auto count = ::read(ends[0], buffer, sizeof buffer);
     EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(std::max<ssize_t>(count, 0))),
               "kavrel-companion[discovery]: outcome=found\n"
-              "kavrel-companion[preferences]: two\\nlines\\\\ and a \\x1b escape\n");
+              "kavrel-companion[preferences]: warning: two\\nlines\\\\ and a \\x1b escape\n"
+              "kavrel-companion[roon]: error: gone\n");
     ::close(ends[0]);
     ::close(ends[1]);
 }

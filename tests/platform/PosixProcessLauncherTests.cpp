@@ -3,19 +3,50 @@
 #include "platform/ScratchDirectory.hpp"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 
-#include <atomic>
-#include <set>
+#include <algorithm>
 #include <system_error>
 #include <thread>
 
 namespace kavrel {
 namespace {
 
-namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// The loop the launcher reports through. Its readable watchers, one cancelled from inside its own call
+// among them, serve the launcher tests below.
+TEST_F(QtLoopTest, PostedTasksRunInOrderOnTheLoopThreadAndTimersUntilCancelled) {
+    std::vector<int> order;
+    bool allOnLoopThread = true;
+    std::thread([&, loopThread = std::this_thread::get_id()] {
+        for (int i = 0; i < 100; ++i) {
+            loop.post([&, i, loopThread] {
+                allOnLoopThread = allOnLoopThread && std::this_thread::get_id() == loopThread;
+                order.push_back(i);
+            });
+        }
+    }).join();
+    bool cancelledRan = false;
+    bool settled = false;
+    loop.after(1ms, [&] { cancelledRan = true; }).cancel();
+    int ticks = 0;
+    Cancellable repeating, settle, selfCancelling;
+    repeating = loop.every(2ms, [&] {
+        if (++ticks == 3) {
+            repeating.cancel();                                 // from inside its own firing
+            settle = loop.after(20ms, [&] { settled = true; }); // room for more ticks, had it failed
+        }
+    });
+    selfCancelling = loop.after(1ms, [&] { selfCancelling = Cancellable(); });
+    ASSERT_TRUE(runUntil([&] { return settled && order.size() == 100; }));
+    EXPECT_TRUE(allOnLoopThread);
+    EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+    EXPECT_EQ(ticks, 3);
+    EXPECT_FALSE(cancelledRan);
+}
 
 class LauncherTest : public QtLoopTest {
 protected:
@@ -45,81 +76,59 @@ protected:
     std::optional<int> exitStatus;
 };
 
-TEST_F(LauncherTest, ChildGetsExactlyTheArgumentsEnvironmentPipesAndSignalStateGiven) {
-    auto shell =
-        spawn("/bin/sh", {"-c", "tr '\\0' '|' < /proc/$$/cmdline; echo oops >&2", "first", "second arg"});
-    EXPECT_EQ(readAll(shell->outputDescriptor()),
-              "/bin/sh|-c|tr '\\0' '|' < /proc/$$/cmdline; echo oops >&2|first|second arg|");
-    EXPECT_EQ(readAll(shell->diagnosticsDescriptor()), "oops\n");
-    EXPECT_NE(::fcntl(shell->outputDescriptor(), F_GETFD) & FD_CLOEXEC, 0);
-    ASSERT_TRUE(exited());
-    EXPECT_TRUE(WIFEXITED(*exitStatus));
-
-    auto env = spawn("/usr/bin/env", {}, {"HOME=/nowhere", "PATH=/usr/bin:/bin", "LANG=en_US.UTF-8"});
-    EXPECT_EQ(readAll(env->outputDescriptor()), "HOME=/nowhere\nPATH=/usr/bin:/bin\nLANG=en_US.UTF-8\n");
-    ASSERT_TRUE(exited()); // every child of these tests is reaped, so later ones can count zombies
-
-    // The application blocks SIGTERM (it reads it from a signalfd) and ignores SIGPIPE: a connector that
-    // inherited either would ignore the supervisor's SIGTERM or miss its broken pipes.
+// The shell reports its own argv, environment and descriptors, then cat passes its input through.
+// The application blocks SIGTERM (it reads it from a signalfd) and ignores SIGPIPE: a connector that
+// inherited either would ignore the supervisor's SIGTERM or miss its broken pipes. The shell clears
+// its mask at start-up, so grep reports the state a child is given.
+TEST_F(LauncherTest, ChildGetsExactlyItsArgumentsEnvironmentPipesAndDefaultSignalState) {
+    const int stray = ::open("/dev/null", O_RDONLY); // without close-on-exec, as careless code might
     sigset_t terminate, previous;
     sigemptyset(&terminate);
     sigaddset(&terminate, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &terminate, &previous);
     const auto pipeHandler = ::signal(SIGPIPE, SIG_IGN);
+    const std::string script = "tr '\\0' '|' </proc/$$/cmdline; tr '\\0' '\\n' </proc/$$/environ; "
+                               "ls /proc/$$/fd; echo oops >&2; cat";
+    auto shell =
+        spawn("/bin/sh", {"-c", script, "first", "second arg"}, {"HOME=/nowhere", "PATH=/usr/bin:/bin"});
     auto grep = spawn("/bin/grep", {"^Sig[BI]", "/proc/self/status"});
     ::signal(SIGPIPE, pipeHandler);
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::close(stray);
     const std::string status = readAll(grep->outputDescriptor());
     EXPECT_EQ(status.substr(0, 25), "SigBlk:\t0000000000000000\n");
     // glibc's posix_spawn leaves its two internal signals (32 and 33) ignored; glibc reclaims them itself.
     EXPECT_EQ(std::stoull(status.substr(status.find("SigIgn:\t") + 8), nullptr, 16) & ~0x180000000ULL, 0U)
         << status;
+    ASSERT_TRUE(exited()); // grep's: the shell waits for its input
+    exitStatus.reset();
+
+    EXPECT_EQ(shell->input()->write("line one\n"), ChildInput::Outcome::written);
+    shell->input()->close();
+    EXPECT_EQ(shell->input()->write("late\n"), ChildInput::Outcome::closed);
+    EXPECT_EQ(readAll(shell->outputDescriptor()),
+              "/bin/sh|-c|" + script +
+                  "|first|second arg|HOME=/nowhere\nPATH=/usr/bin:/bin\n0\n1\n2\nline one\n");
+    EXPECT_EQ(readAll(shell->diagnosticsDescriptor()), "oops\n");
+    EXPECT_NE(::fcntl(shell->outputDescriptor(), F_GETFD) & FD_CLOEXEC, 0);
     ASSERT_TRUE(exited());
+    EXPECT_EQ(exitStatus, 0);
 }
 
-// Input reaches the child, which holds only its three pipes; closing the input ends it.
-TEST_F(LauncherTest, InputReachesTheChildWhichHoldsOnlyItsPipesAndClosingItEndsTheChild) {
-    const int stray = ::open("/dev/null", O_RDONLY); // without close-on-exec, as careless code might
-    auto cat = spawn("/bin/cat", {});
-    EXPECT_EQ(cat->input()->write("line one\n"), ChildInput::Outcome::written);
-    // An echoed line proves cat is past its start-up, which opens and closes files of its own.
-    pollfd echoed{cat->outputDescriptor(), POLLIN, 0};
-    ASSERT_EQ(::poll(&echoed, 1, 30'000), 1);
-    EXPECT_EQ(entryCount("/proc/" + std::to_string(cat->processIdentifier()) + "/fd"), 3U);
-    ::close(stray);
-    cat->input()->close();
-    EXPECT_EQ(cat->input()->write("late\n"), ChildInput::Outcome::closed);
-    EXPECT_EQ(readAll(cat->outputDescriptor()), "line one\n");
-    ASSERT_TRUE(exited());
-    EXPECT_TRUE(WIFEXITED(*exitStatus) && WEXITSTATUS(*exitStatus) == 0);
-    EXPECT_FALSE(cat->isRunning());
-
-    // Writing to a child that has gone fails, and no SIGPIPE is left to kill the application.
-    auto gone = spawn("/bin/true", {});
-    ASSERT_TRUE(exited());
-    EXPECT_EQ(gone->input()->write(std::string(100'000, 'x')), ChildInput::Outcome::failed);
-    sigset_t pending;
-    sigpending(&pending);
-    EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
-}
-
-TEST_F(LauncherTest, ClosingTheInputReleasesABlockedWriterAndWaitingCollectsTheChild) {
+// Writing to a child that has gone fails, and no SIGPIPE is left to kill the application. Children
+// leave no descriptor and no zombie behind, nor does a spawn that fails.
+TEST_F(LauncherTest, ClosingTheInputReleasesABlockedWriterAndGoneChildrenLeaveNothingBehind) {
     auto child = spawn("/bin/sleep", {"1000"});
     const auto input = child->input();
     std::optional<ChildInput::Outcome> outcome;
-    std::atomic<pid_t> writer{0};
-    std::thread thread([&] {
-        writer = ::gettid();
-        outcome = input->write(std::string(4 << 20, 'x'));
-    });
-    // The child never reads: wait (without sleeping) until the writer is asleep on the full pipe.
-    for (std::string state; state != "S";) {
-        std::ifstream stat("/proc/self/task/" + std::to_string(writer) + "/stat");
-        std::getline(stat, state);
-        state = writer == 0 || state.rfind(") ") == std::string::npos
-                    ? ""
-                    : state.substr(state.rfind(") ") + 2, 1);
+    std::thread thread([&] { outcome = input->write(std::string(4 << 20, 'x')); });
+    // The child never reads: once the pipe holds data, the write is under way and bound to block.
+    const int pipe =
+        ::open(("/proc/" + std::to_string(child->processIdentifier()) + "/fd/0").c_str(), O_RDONLY);
+    for (int queued = 0; queued == 0;) {
+        ::ioctl(pipe, FIONREAD, &queued);
     }
+    ::close(pipe);
     input->close();
     thread.join();
     EXPECT_EQ(outcome, ChildInput::Outcome::closed);
@@ -128,27 +137,26 @@ TEST_F(LauncherTest, ClosingTheInputReleasesABlockedWriterAndWaitingCollectsTheC
     EXPECT_TRUE(child->isRunning());
     child->signal(SIGTERM);
     EXPECT_TRUE(child->waitForExit(std::nullopt));
-    EXPECT_FALSE(child->isRunning());
     child->signal(SIGKILL); // after collection: nothing is signalled
     ASSERT_TRUE(exited());  // the report still comes, once, on the loop
     EXPECT_TRUE(WIFSIGNALED(*exitStatus) && WTERMSIG(*exitStatus) == SIGTERM);
-}
 
-TEST_F(LauncherTest, RepeatedChildrenAndFailedSpawnsLeakNoDescriptorAndNoZombie) {
-    auto warmUp = spawn("/bin/true", {}); // the loop's own descriptors come into being
-    ASSERT_TRUE(exited());
-    warmUp.reset();
+    child.reset(); // the loop's own descriptors have come into being by now
     const auto before = entryCount("/proc/self/fd");
     std::vector<int> pids;
-    for (int round = 0; round < 5; ++round) {
-        auto child = spawn("/bin/true", {});
-        pids.push_back(child->processIdentifier());
+    for (int round = 0; round < 3; ++round) {
+        auto gone = spawn("/bin/true", {});
+        pids.push_back(gone->processIdentifier());
         ASSERT_TRUE(exited());
+        EXPECT_EQ(gone->input()->write(std::string(100'000, 'x')), ChildInput::Outcome::failed);
     }
     EXPECT_THROW(spawn("/nonexistent/kavrel-roon", {}), std::system_error);
     EXPECT_EQ(entryCount("/proc/self/fd"), before);
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_EQ(sigismember(&pending, SIGPIPE), 0);
     for (const int pid : pids) {
-        EXPECT_FALSE(fs::exists("/proc/" + std::to_string(pid))) << pid;
+        EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(pid))) << pid;
     }
 }
 

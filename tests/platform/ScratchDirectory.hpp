@@ -21,17 +21,10 @@ public:
         }
         root = pattern;
     }
-    // Gives back permissions that a test took away, so that everything can be removed.
+    // Tests that take permissions away give them back themselves.
     ~ScratchDirectory() {
-        namespace fs = std::filesystem;
         std::error_code ignored;
-        fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ignored);
-        for (const auto& entry : fs::recursive_directory_iterator(root, ignored)) {
-            if (entry.is_directory(ignored)) {
-                fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-            }
-        }
-        fs::remove_all(root, ignored);
+        std::filesystem::remove_all(root, ignored);
     }
     ScratchDirectory(const ScratchDirectory&) = delete;
     ScratchDirectory& operator=(const ScratchDirectory&) = delete;

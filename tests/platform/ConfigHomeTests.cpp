@@ -1,0 +1,210 @@
+#include "Platform/JsonPreferences.hpp"
+#include "Platform/XdgLoginItem.hpp"
+
+#include "platform/EnforcedPermissions.hpp"
+#include "platform/EnvironmentOverride.hpp"
+#include "platform/ScratchDirectory.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+
+namespace kavrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The preferences and the autostart entry both live under a fresh XDG_CONFIG_HOME.
+class ConfigHomeTest : public ::testing::Test {
+protected:
+    // Runs the action while the directory cannot be written.
+    static void readOnly(const fs::path& directory, const std::function<void()>& action) {
+        fs::permissions(directory, fs::perms::owner_read | fs::perms::owner_exec);
+        {
+            const EnforcedPermissions enforced;
+            action();
+        }
+        fs::permissions(directory, fs::perms::owner_all);
+    }
+
+    ScratchDirectory scratch;
+    EnvironmentOverride config{"XDG_CONFIG_HOME", (scratch.path() / "config").string()};
+};
+
+class JsonPreferencesTest : public ConfigHomeTest, public Logger {
+protected:
+    // Every problem with preferences is a warning: the companion goes on with what it has.
+    void log(Level level, std::string_view category, std::string_view message) override {
+        EXPECT_EQ(level, Level::warning) << message;
+        EXPECT_EQ(category, "preferences");
+        messages.emplace_back(message);
+    }
+    void write(const std::string& contents) {
+        fs::create_directories(directory);
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << contents;
+    }
+    // The contents of every file in the directory: the copies set aside while the file is away.
+    std::multiset<std::string> setAside() const {
+        std::multiset<std::string> copies;
+        for (const auto& entry : fs::directory_iterator(directory)) {
+            copies.insert(contentsOf(entry.path()));
+        }
+        return copies;
+    }
+
+    fs::path directory = scratch.path() / "config" / "KavrelCompanion";
+    fs::path file = directory / "preferences.json";
+    std::vector<std::string> messages;
+};
+
+TEST_F(JsonPreferencesTest, TypedValuesSurviveARestartInAPrivateFileWrittenWhole) {
+    {
+        JsonPreferences preferences(file, *this);
+        preferences.set("roonEnabled", JSONValue(true));
+        preferences.set("roonHost", JSONValue("false")); // a string, not a bool
+        preferences.set("volume", JSONValue(0.1));
+        preferences.set("nested", JSONValue(JSONObject{{"list", JSONArray{1, "two", nullptr}}}));
+        preferences.set("roonEnabled", JSONValue(false));          // replaced, not duplicated
+        preferences.set("bad", JSONValue(std::string("\xc3", 1))); // cannot be written: refused alone
+        EXPECT_FALSE(preferences.value("bad").has_value());
+    }
+    const std::string written = "{\"nested\":{\"list\":[1,\"two\",null]},\"roonEnabled\":false,\"roonHost\":"
+                                "\"false\",\"volume\":0.1}\n";
+    EXPECT_EQ(modeOf(directory), 0700U);
+    EXPECT_EQ(modeOf(file), 0600U);
+    EXPECT_EQ(entryCount(directory), 1U) << "no temporary file is left";
+    EXPECT_EQ(contentsOf(file), written);
+    JsonPreferences(file, *this).set("volume", JSONValue(0.1)); // writes back all it has read
+    EXPECT_EQ(contentsOf(file), written);
+    EXPECT_EQ(messages.size(), 1U) << "only the refused value is reported";
+}
+
+TEST_F(JsonPreferencesTest, UnusableFilesAreMovedAsideByteForByteAndNeverReplaced) {
+    const std::string cases[] = {"{\"roonHost\": \"nas:9100\"", "[true]",
+                                 "{\"roonHost\":\"a\",\"roonHost\":\"b\"}", "{\"roonHost\":\"\xff\xfe\"}",
+                                 ""};
+    std::multiset<std::string> kept;
+    for (const std::string& contents : cases) {
+        SCOPED_TRACE(contents);
+        write(contents);
+        JsonPreferences preferences(file, *this);
+        EXPECT_FALSE(fs::exists(file));
+        kept.insert(contents);
+        EXPECT_EQ(setAside(), kept) << "every earlier copy is kept as well";
+        ASSERT_EQ(messages.size(), kept.size());
+        EXPECT_NE(messages.back().find(file.string() + ".corrupt-"), std::string::npos) << messages.back();
+        preferences.set("openedSettings", JSONValue(true)); // with the defaults: nothing read is kept
+        EXPECT_EQ(contentsOf(file), "{\"openedSettings\":true}\n");
+    }
+
+    fs::remove(file);
+    fs::create_directories(file / "kept"); // cannot be read as a file: moved aside too
+    JsonPreferences(file, *this).set("openedSettings", JSONValue(true));
+    EXPECT_EQ(contentsOf(file), "{\"openedSettings\":true}\n");
+    EXPECT_EQ(entryCount(directory), kept.size() + 2);
+}
+
+// A failed write keeps the previous file and the value for this run; a corrupt file that cannot be moved
+// aside is never overwritten.
+TEST_F(JsonPreferencesTest, FailuresInAReadOnlyDirectoryKeepWhatIsOnDisk) {
+    JsonPreferences preferences(file, *this);
+    preferences.set("roonHost", JSONValue("nas:9100"));
+    readOnly(directory, [&] { preferences.set("openedSettings", JSONValue(true)); });
+    EXPECT_EQ(contentsOf(file), "{\"roonHost\":\"nas:9100\"}\n");
+    EXPECT_EQ(preferences.value("openedSettings"), JSONValue(true));
+    preferences.set("roonEnabled", JSONValue(false));
+    EXPECT_EQ(JsonPreferences(file, *this).value("openedSettings"), JSONValue(true))
+        << "carried by the next write";
+
+    write("{broken");
+    std::optional<JsonPreferences> corrupt;
+    readOnly(directory, [&] { corrupt.emplace(file, *this); });
+    corrupt->set("roonHost", JSONValue("nas:9100")); // the directory is writable again
+    EXPECT_EQ(contentsOf(file), "{broken");
+    EXPECT_EQ(entryCount(directory), 1U);
+    EXPECT_EQ(corrupt->value("roonHost"), JSONValue("nas:9100"));
+    ASSERT_EQ(messages.size(), 3U);
+    EXPECT_NE(messages[0].find("not saved"), std::string::npos) << messages[0];
+    EXPECT_NE(messages[1].find("could not be moved aside"), std::string::npos) << messages[1];
+}
+
+// An absolute XDG_CONFIG_HOME is followed, as the autostart tests below show.
+TEST(JsonPreferencesLocation, IgnoresARelativeXdgConfigHome) {
+    const EnvironmentOverride home("HOME", "/home/listener");
+    const EnvironmentOverride config("XDG_CONFIG_HOME", "relative/config");
+    EXPECT_EQ(JsonPreferences::defaultFile(),
+              fs::path("/home/listener/.config/KavrelCompanion/preferences.json"));
+}
+
+class XdgLoginItemTest : public ConfigHomeTest {
+protected:
+    fs::path autostart = scratch.path() / "config" / "autostart";
+    fs::path entry = autostart / "kavrel-companion.desktop";
+    XdgLoginItem item{"/usr/bin/kavrel-companion"};
+};
+
+// An entry switched off in its main group is not enabled until it is rewritten.
+TEST_F(XdgLoginItemTest, EnablingWritesTheEntryAndDisablingRemovesIt) {
+    const std::string written = "[Desktop Entry]\nType=Application\nName=Kavrel Companion\n"
+                                "Exec=/usr/bin/kavrel-companion\nTryExec=/usr/bin/kavrel-companion\n"
+                                "Icon=kavrel-companion\nX-GNOME-Autostart-enabled=true\n";
+    item.setEnabled(true);
+    EXPECT_EQ(contentsOf(entry), written);
+    EXPECT_EQ(modeOf(autostart), 0700U) << "a missing autostart directory is created private";
+    const std::pair<const char*, bool> cases[] = {
+        {"[Desktop Entry]\nExec=kavrel-companion\nHidden=true\n", false},
+        {"[Desktop Entry]\nHidden = true\r\n", false},
+        {"[Desktop Entry]\nX-GNOME-Autostart-enabled=false\n", false},
+        {"[Desktop Entry]\nHidden=false\n", true},
+        {"# Hidden=true\n[Desktop Entry]\nExec=kavrel-companion\n", true},
+        {"[Desktop Entry]\nExec=kavrel-companion\n[Desktop Action Quit]\nHidden=true\n", true},
+    };
+    for (const auto& [text, enabled] : cases) {
+        std::ofstream(entry, std::ios::trunc) << text;
+        EXPECT_EQ(item.isEnabled(), enabled) << text;
+    }
+    item.setEnabled(true);
+    EXPECT_EQ(contentsOf(entry), written);
+    EXPECT_EQ(entryCount(autostart), 1U);
+    item.setEnabled(false);
+    EXPECT_FALSE(item.isEnabled());
+    EXPECT_EQ(entryCount(autostart), 0U);
+    EXPECT_NO_THROW(item.setEnabled(false)) << "disabling what is not there succeeds";
+    fs::create_directories(entry);
+    EXPECT_FALSE(item.isEnabled()) << "a directory in the entry's place";
+}
+
+TEST_F(XdgLoginItemTest, FailuresInAReadOnlyDirectoryAreReportedAndChangeNothing) {
+    fs::create_directories(autostart);
+    readOnly(autostart, [&] {
+        EXPECT_THROW(item.setEnabled(true), LoginItemError);
+        EXPECT_FALSE(item.isEnabled());
+    });
+    item.setEnabled(true);
+    readOnly(autostart, [&] {
+        EXPECT_THROW(item.setEnabled(false), LoginItemError);
+        EXPECT_TRUE(item.isEnabled()) << "the real state after the failure";
+    });
+}
+
+TEST(XdgLoginItemEntry, QuotesExecutablePathsAsTheDesktopEntryFormatRequires) {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"/opt/Kavrel Companion/kavrel", "\"/opt/Kavrel Companion/kavrel\"", "/opt/Kavrel Companion/kavrel"},
+        {"/opt/k$HOME/a\"b`c", "\"/opt/k\\\\$HOME/a\\\\\"b\\\\`c\"", "/opt/k$HOME/a\"b`c"},
+        {"/opt/back\\slash", "\"/opt/back\\\\\\\\slash\"", "/opt/back\\\\slash"},
+        {"/opt/100%/kavrel", "/opt/100%%/kavrel", "/opt/100%/kavrel"},
+        {"/opt/caf\xc3\xa9/kavrel", "/opt/caf\xc3\xa9/kavrel", "/opt/caf\xc3\xa9/kavrel"},
+    };
+    for (const auto& [path, exec, tryExec] : cases) {
+        const std::string text = XdgLoginItem::entryText(path);
+        EXPECT_NE(text.find(std::string("\nExec=") + exec + "\nTryExec=" + tryExec + "\n"), std::string::npos)
+            << text;
+    }
+    for (const char* refused : {"kavrel-companion", "/opt/new\nline", "/opt/\xff/kavrel"}) {
+        EXPECT_THROW(XdgLoginItem::entryText(refused), LoginItemError) << refused;
+    }
+}
+
+} // namespace
+} // namespace kavrel
