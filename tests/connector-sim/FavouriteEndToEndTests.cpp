@@ -43,7 +43,7 @@ TEST(CompanionEndToEnd, PairsSharesAndTheConnectorsFavouriteWriteLandsInTheMusic
          .logger = ports,
          .build = {}});
     const auto runUntil = [&](const std::function<bool()>& condition) {
-        return rig.runUntil([&] {
+        return rig.loop.runUntil([&] {
             while (musicQueue.drain() + artworkQueue.drain() > 0) {
             }
             return condition();

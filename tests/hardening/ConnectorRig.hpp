@@ -5,16 +5,14 @@
 #include "support/InMemorySecretStore.hpp"
 #include "support/ManualLoop.hpp"
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace kavrel {
 
-// The real process launcher, keeping each child's process id and how it ended.
+// The real process launcher, keeping each child's process id and counting the exits.
 class RecordingLauncher final : public ProcessLauncher {
 public:
     explicit RecordingLauncher(MainLoop& loop) : launcher(loop) {}
@@ -24,7 +22,7 @@ public:
                                         const std::vector<std::string>& environment,
                                         ExitHandler onExit) override {
         auto child = launcher.spawn(executable, arguments, environment, [this, onExit](int waitStatus) {
-            waitStatuses.push_back(waitStatus);
+            ++exits;
             onExit(waitStatus);
         });
         processIds.push_back(child->processIdentifier());
@@ -32,10 +30,9 @@ public:
     }
 
     std::size_t spawns() const { return processIds.size(); }
-    std::size_t exits() const { return waitStatuses.size(); }
 
     std::vector<int> processIds;
-    std::vector<int> waitStatuses;
+    std::size_t exits = 0;
 
 private:
     PosixProcessLauncher launcher;
@@ -70,8 +67,6 @@ public:
     void misbehave(std::string_view options) const {
         std::ofstream(directory / "connector-sim.json") << options;
     }
-    // False when the condition never held: a stuck peer.
-    bool runUntil(const std::function<bool()>& condition) { return loop.runUntil(condition); }
 
     // Sends one command and waits for its completion: the reply, or none.
     std::optional<Envelope> sendAndWait(std::string_view type, JSONObject payload = {}) {
@@ -84,17 +79,14 @@ public:
         return loop.runUntil([&] { return done; }) ? reply : std::nullopt;
     }
 
-    bool wasShown(std::string_view text) const {
-        return std::find(messages.begin(), messages.end(), text) != messages.end();
-    }
     // For failure messages: what happened so far.
     std::string describe() const {
-        std::ostringstream out;
-        out << "spawns " << launcher.spawns() << ", exits " << launcher.exits() << ", ready " << readyCalls;
-        for (const auto& text : messages) {
-            out << " [" << text << "]";
+        std::string text = "spawns " + std::to_string(launcher.spawns()) + ", exits " +
+                           std::to_string(launcher.exits) + ", ready " + std::to_string(readyCalls);
+        for (const auto& line : messages) {
+            text += " [" + line + "]";
         }
-        return out.str();
+        return text;
     }
 
     ManualLoop loop;
