@@ -17,16 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// What sits where the directory or the lock file is expected; a link points at a sibling "real" of
-// that shape.
-struct Shape {
-    const char* name;
-    bool directory;
-    mode_t mode;
-    bool link = false;
-    uid_t owner = ::geteuid();
-};
-
 std::optional<StorageError::Code> failure(const std::function<void()>& action) {
     try {
         action();
@@ -34,16 +24,6 @@ std::optional<StorageError::Code> failure(const std::function<void()>& action) {
         return error.code();
     }
     return std::nullopt;
-}
-
-void make(const fs::path& path, const Shape& shape) {
-    const fs::path real = shape.link ? path.parent_path() / "real" : path;
-    shape.directory ? (void)fs::create_directory(real)
-                    : (void)::close(::open(real.c_str(), O_CREAT | O_WRONLY, 0));
-    ASSERT_EQ(::chmod(real.c_str(), shape.mode) | ::chown(real.c_str(), shape.owner, -1), 0);
-    if (shape.link) {
-        fs::create_symlink("real", path);
-    }
 }
 
 // The descriptor number the next open() gets: a descriptor leaked in between changes it.
@@ -63,45 +43,11 @@ protected:
     fs::path lockFile = privateDirectory / "app.lock";
 };
 
-TEST_F(PrivateStorageTest, CreatesAPrivateDirectoryAndFindsItAgain) {
+TEST_F(PrivateStorageTest, CreatesAPrivateDirectoryWhoseLockHasOneHolderAtATime) {
     EXPECT_EQ(PrivateStorage::directory(), privateDirectory);
     EXPECT_EQ(modeOf(privateDirectory), 0700U);
     EXPECT_EQ(modeOf(dataHome), 0700U) << "a missing data directory is created private";
-    EXPECT_EQ(PrivateStorage::directory(), privateDirectory);
-}
-
-TEST_F(PrivateStorageTest, RefusesAnUnsafeDirectoryAndLeavesItAsItIs) {
-    const Shape shapes[] = {{"mode 0755", true, 0755},
-                            {"mode 0750", true, 0750},
-                            {"mode 0500", true, 0500},
-                            {"a regular file", false, 0700},
-                            {"a link to a good directory", true, 0700, true},
-                            {"another owner", true, 0700, false, 65534}};
-    fs::create_directories(dataHome);
-    for (const Shape& shape : shapes) {
-        SCOPED_TRACE(shape.name);
-        fs::remove_all(privateDirectory);
-        if (shape.owner == ::geteuid() || ::geteuid() == 0) { // another owner needs root
-            make(privateDirectory, shape);
-            const mode_t before = modeOf(privateDirectory);
-            EXPECT_EQ(failure([] { PrivateStorage::directory(); }), StorageError::Code::unsafeDirectory);
-            EXPECT_EQ(modeOf(privateDirectory), before);
-        }
-    }
-    fs::remove_all(privateDirectory);
-    const mode_t mask = ::umask(0277);
-    const auto masked = failure([] { PrivateStorage::directory(); });
-    ::umask(mask);
-    EXPECT_EQ(masked, StorageError::Code::unsafeDirectory)
-        << "a mask that strips owner bits fails a fresh directory";
-
-    fs::remove_all(dataHome);
-    make(dataHome, {"a file as data directory", false, 0600});
-    EXPECT_THROW(PrivateStorage::directory(), std::system_error) << "no data directory is the system's error";
-}
-
-TEST_F(PrivateStorageTest, OneHolderOfTheLockAtATime) {
-    const fs::path directory = PrivateStorage::directory();
+    const fs::path directory = PrivateStorage::directory(); // the one made before passes
     const std::string otherProcess = "flock --nonblock '" + lockFile.string() + "' true";
     {
         const InstanceLock lock(directory);
@@ -118,25 +64,62 @@ TEST_F(PrivateStorageTest, OneHolderOfTheLockAtATime) {
     EXPECT_EQ(failure([&] { InstanceLock lock(directory); }), std::nullopt);
 }
 
-TEST_F(PrivateStorageTest, RefusesAnUnsafeLockFileWithoutRepairingItOrLeakingItsDescriptor) {
-    const fs::path directory = PrivateStorage::directory();
-    const Shape shapes[] = {{"mode 0644", false, 0644},
-                            {"mode 0700", false, 0700},
-                            {"a link to a good file", false, 0600, true},
-                            {"a directory", true, 0600},
-                            {"another owner", false, 0600, false, 65534}};
+// What sits where the private directory or its lock file is expected; a link points at a sibling
+// "real" of that shape.
+struct Shape {
+    const char* name;
+    bool inPlaceOfLock;
+    bool directory;
+    mode_t mode;
+    bool link = false;
+    uid_t owner = ::geteuid();
+};
+
+TEST_F(PrivateStorageTest, RefusesAnUnsafeDirectoryOrLockFileWithoutRepairingItOrLeakingADescriptor) {
+    const Shape shapes[] = {{"directory of mode 0755", false, true, 0755},
+                            {"directory of mode 0750", false, true, 0750},
+                            {"directory of mode 0500", false, true, 0500},
+                            {"a regular file as directory", false, false, 0700},
+                            {"a link to a good directory", false, true, 0700, true},
+                            {"a directory of another owner", false, true, 0700, false, 65534},
+                            {"lock file of mode 0644", true, false, 0644},
+                            {"lock file of mode 0700", true, false, 0700},
+                            {"a link to a good lock file", true, false, 0600, true},
+                            {"a directory as lock file", true, true, 0600},
+                            {"a lock file of another owner", true, false, 0600, false, 65534}};
+    fs::create_directories(dataHome);
     for (const Shape& shape : shapes) {
         SCOPED_TRACE(shape.name);
-        fs::remove_all(lockFile);
-        if (shape.owner == ::geteuid() || ::geteuid() == 0) { // another owner needs root
-            make(lockFile, shape);
-            const mode_t before = modeOf(lockFile);
-            const int next = nextDescriptor();
-            EXPECT_EQ(failure([&] { InstanceLock lock(directory); }), StorageError::Code::unsafeDirectory);
-            EXPECT_EQ(modeOf(lockFile), before);
-            EXPECT_EQ(nextDescriptor(), next) << "the lock's descriptor leaked";
+        if (shape.owner != ::geteuid() && ::geteuid() != 0) {
+            continue; // another owner needs root
         }
+        fs::remove_all(privateDirectory);
+        const fs::path path =
+            shape.inPlaceOfLock ? PrivateStorage::directory() / "app.lock" : privateDirectory;
+        const fs::path real = shape.link ? path.parent_path() / "real" : path;
+        shape.directory ? (void)fs::create_directory(real)
+                        : (void)::close(::open(real.c_str(), O_CREAT | O_WRONLY, 0));
+        ASSERT_EQ(::chmod(real.c_str(), shape.mode) | ::chown(real.c_str(), shape.owner, -1), 0);
+        if (shape.link) {
+            fs::create_symlink("real", path);
+        }
+        const mode_t before = modeOf(path);
+        const int next = nextDescriptor();
+        EXPECT_EQ(failure([] { InstanceLock lock(PrivateStorage::directory()); }),
+                  StorageError::Code::unsafeDirectory);
+        EXPECT_EQ(modeOf(path), before);
+        EXPECT_EQ(nextDescriptor(), next) << "a descriptor leaked";
     }
+    fs::remove_all(privateDirectory);
+    const mode_t mask = ::umask(0277);
+    const auto masked = failure([] { PrivateStorage::directory(); });
+    ::umask(mask);
+    EXPECT_EQ(masked, StorageError::Code::unsafeDirectory)
+        << "a mask that strips owner bits fails a fresh directory";
+
+    fs::remove_all(dataHome);
+    std::ofstream(dataHome.string());
+    EXPECT_THROW(PrivateStorage::directory(), std::system_error) << "no data directory is the system's error";
 }
 
 } // namespace
