@@ -2,8 +2,11 @@
 
 #include "CompanionCore/supervisor/HelperSupervisor.hpp"
 #include "Platform/PosixProcessLauncher.hpp"
+#include "platform/ScratchDirectory.hpp"
 #include "support/InMemorySecretStore.hpp"
 #include "support/ManualLoop.hpp"
+
+#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
@@ -40,28 +43,21 @@ private:
 
 // A supervisor that runs the stand-in connector as a real child, with the default key provider over
 // an in-memory secret store and every timer on the virtual clock of a ManualLoop. It records every
-// line and status object it publishes. Its destructor shuts the connector down.
+// line it shows. Its destructor shuts the connector down.
 class ConnectorRig {
 public:
     ConnectorRig() {
-        char pattern[] = "/tmp/kavrel-hardening-XXXXXX";
-        directory = ::mkdtemp(pattern);
         supervisor =
             HelperSupervisor::create({loop, launcher, secrets}, KAVREL_CONNECTOR_SIM_PATH, directory);
         supervisor->setOnReady([this] { ++readyCalls; });
         messageWatch =
             supervisor->message().observe([this](const std::string& text) { messages.push_back(text); });
-        statusWatch =
-            supervisor->status().observe([this](const JSONObject& status) { statuses.push_back(status); });
     }
     ~ConnectorRig() {
         supervisor->shutdown();
         supervisor.reset();
         loop.runUntilIdle();
-        std::filesystem::remove_all(directory);
     }
-    ConnectorRig(const ConnectorRig&) = delete;
-    ConnectorRig& operator=(const ConnectorRig&) = delete;
 
     // The faults the next connector started will show (the stand-in reads them at start).
     void misbehave(std::string_view options) const {
@@ -79,28 +75,20 @@ public:
         return loop.runUntil([&] { return done; }) ? reply : std::nullopt;
     }
 
-    // For failure messages: what happened so far.
-    std::string describe() const {
-        std::string text = "spawns " + std::to_string(launcher.spawns()) + ", exits " +
-                           std::to_string(launcher.exits) + ", ready " + std::to_string(readyCalls);
-        for (const auto& line : messages) {
-            text += " [" + line + "]";
-        }
-        return text;
-    }
+    // For failure messages: the lines shown so far.
+    std::string describe() const { return ::testing::PrintToString(messages); }
 
+    ScratchDirectory scratch;
+    const std::filesystem::path directory = scratch.path();
     ManualLoop loop;
     RecordingLauncher launcher{loop};
     InMemorySecretStore secrets;
-    std::filesystem::path directory;
     std::shared_ptr<HelperSupervisor> supervisor;
     int readyCalls = 0;
     std::vector<std::string> messages;
-    std::vector<JSONObject> statuses;
 
 private:
     Cancellable messageWatch;
-    Cancellable statusWatch;
 };
 
 } // namespace kavrel

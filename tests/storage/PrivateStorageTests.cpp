@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 
-#include <cstdlib>
 #include <functional>
 
 namespace kavrel {
@@ -48,19 +47,13 @@ TEST_F(PrivateStorageTest, CreatesAPrivateDirectoryWhoseLockHasOneHolderAtATime)
     EXPECT_EQ(modeOf(privateDirectory), 0700U);
     EXPECT_EQ(modeOf(dataHome), 0700U) << "a missing data directory is created private";
     const fs::path directory = PrivateStorage::directory(); // the one made before passes
-    const std::string otherProcess = "flock --nonblock '" + lockFile.string() + "' true";
     {
         const InstanceLock lock(directory);
         EXPECT_EQ(modeOf(lockFile), 0600U);
         EXPECT_NE(::fcntl(lock.descriptor(), F_GETFD) & FD_CLOEXEC, 0);
-        EXPECT_NE(std::system(otherProcess.c_str()), 0) << "another process while we hold the lock";
+        EXPECT_EQ(failure([&] { InstanceLock second(directory); }), StorageError::Code::alreadyRunning);
     }
-    EXPECT_EQ(std::system(otherProcess.c_str()), 0) << "the lock ends with the object";
-    // Another holder: a lock of its own on the same file, as a running instance has.
-    const int other = ::open(lockFile.c_str(), O_RDWR | O_CLOEXEC);
-    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(failure([&] { InstanceLock lock(directory); }), StorageError::Code::alreadyRunning);
-    ::close(other); // its process ended without unlocking: the file left behind blocks nothing
+    // The lock ends with its holder; the file left behind blocks nothing.
     EXPECT_EQ(failure([&] { InstanceLock lock(directory); }), std::nullopt);
 }
 
@@ -77,7 +70,6 @@ struct Shape {
 
 TEST_F(PrivateStorageTest, RefusesAnUnsafeDirectoryOrLockFileWithoutRepairingItOrLeakingADescriptor) {
     const Shape shapes[] = {{"directory of mode 0755", false, true, 0755},
-                            {"directory of mode 0750", false, true, 0750},
                             {"directory of mode 0500", false, true, 0500},
                             {"a regular file as directory", false, false, 0700},
                             {"a link to a good directory", false, true, 0700, true},
