@@ -47,12 +47,14 @@ TEST_F(PrivateStorageTest, CreatesAPrivateDirectoryWhoseLockHasOneHolderAtATime)
     EXPECT_EQ(modeOf(privateDirectory), 0700U);
     EXPECT_EQ(modeOf(dataHome), 0700U) << "a missing data directory is created private";
     const fs::path directory = PrivateStorage::directory(); // the one made before passes
+    const int next = nextDescriptor();
     {
         const InstanceLock lock(directory);
         EXPECT_EQ(modeOf(lockFile), 0600U);
         EXPECT_NE(::fcntl(lock.descriptor(), F_GETFD) & FD_CLOEXEC, 0);
         EXPECT_EQ(failure([&] { InstanceLock second(directory); }), StorageError::Code::alreadyRunning);
     }
+    EXPECT_EQ(nextDescriptor(), next) << "the lock's descriptor outlived it";
     // The lock ends with its holder; the file left behind blocks nothing.
     EXPECT_EQ(failure([&] { InstanceLock lock(directory); }), std::nullopt);
 }
@@ -69,12 +71,14 @@ struct Shape {
 };
 
 TEST_F(PrivateStorageTest, RefusesAnUnsafeDirectoryOrLockFileWithoutRepairingItOrLeakingADescriptor) {
-    const Shape shapes[] = {{"directory of mode 0755", false, true, 0755},
+    const Shape shapes[] = {{"directory of mode 0750", false, true, 0750},
+                            {"directory of mode 0705", false, true, 0705},
                             {"directory of mode 0500", false, true, 0500},
                             {"a regular file as directory", false, false, 0700},
                             {"a link to a good directory", false, true, 0700, true},
                             {"a directory of another owner", false, true, 0700, false, 65534},
-                            {"lock file of mode 0644", true, false, 0644},
+                            {"lock file of mode 0640", true, false, 0640},
+                            {"lock file of mode 0604", true, false, 0604},
                             {"lock file of mode 0700", true, false, 0700},
                             {"a link to a good lock file", true, false, 0600, true},
                             {"a directory as lock file", true, true, 0600},
