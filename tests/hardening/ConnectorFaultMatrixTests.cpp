@@ -2,7 +2,14 @@
 // process: the lines the supervisor shows, whether and when it restarts the connector (on the virtual
 // clock), and that the whole matrix leaves no descriptor or zombie behind. The ways a handshake fails
 // are the supervisor tests' matter.
+//
+// And the storage key goes to the connector on its standard input and nowhere else: not into its
+// arguments or environment (which other processes can read), not into a line the companion shows or
+// writes, not into a status or an error message, whatever the connector answers. No new key is made
+// over the state a connector keeps under the old one.
 
+#include "CompanionCore/ipc/JSONLDecoder.hpp"
+#include "CompanionCore/storage/StorageKey.hpp"
 #include "hardening/ConnectorRig.hpp"
 #include "support/ExpectedTexts.hpp"
 
@@ -13,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <iostream>
 
 namespace kavrel {
 namespace {
@@ -98,6 +106,95 @@ TEST(ConnectorFaultMatrixTest, EachFaultShowsItsLinesRestartsOnTimeAndLeavesNoth
         << openDescriptors() << " descriptors open, " << descriptors << " before";
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child was left unreaped";
     EXPECT_EQ(errno, ECHILD);
+}
+
+// The connector's written bytes, which keep growing only while someone reads its pipes.
+std::uint64_t bytesWrittenBy(int processId) {
+    const std::string io = contentsOf("/proc/" + std::to_string(processId) + "/io");
+    return std::stoull(io.substr(io.find("wchar: ") + 7));
+}
+
+TEST(StorageKeyLeakTest, OnlyTheConnectorsInputCarriesTheKeyWhateverTheConnectorDoes) {
+    ConnectorRig rig;
+    const std::string key = StorageKey::loadOrCreate(rig.secrets, true);
+    const auto carriesKey = [&](std::string_view text) {
+        return text.find(key) != std::string_view::npos;
+    };
+    const auto redacted = [&](std::string text) {
+        for (auto at = text.find(key); at != std::string::npos; at = text.find(key)) {
+            text.replace(at, key.size(), "<storage key>");
+        }
+        return text;
+    };
+    // Everything this process writes meanwhile is captured: the test framework's output and any log line.
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    // A connector that turns the key back as its refusal code: unknown codes get the generic text.
+    rig.misbehave(R"({"refuseInitialize":")" + key + R"("})");
+    rig.supervisor->launch();
+    EXPECT_TRUE(rig.loop.runUntil([&] { return rig.launcher.exits == 1; }));
+    rig.misbehave(R"({"garbageLine":true,"faultsAfterCommands":2})");
+    rig.supervisor->reconnect();
+    EXPECT_TRUE(rig.loop.runUntil([&] { return rig.launcher.exits == 2; }));
+    // Faults the connection survives: ten thousand unknown results, the largest frame, and 20 MB on
+    // standard error, which must be drained for the connector to get it out.
+    rig.misbehave(R"({"unknownResultId":true,"burstResults":10000,"largestFrame":true,)"
+                  R"("stderrFloodBytes":20000000,"faultsAfterCommands":2})");
+    rig.supervisor->reconnect();
+    EXPECT_TRUE(rig.loop.runUntil([&] { return rig.readyCalls == 2; }));
+    // The connector writes its faults before it answers the pairing, so the reply comes after them. None
+    // of the ten thousand lingers among the pending commands: seventeen more still fit in turn.
+    for (int command = 0; command < 18; ++command) {
+        const auto reply =
+            command == 0 ? rig.sendAndWait("pair", {{"code", "123456"}}) : rig.sendAndWait("status");
+        EXPECT_TRUE(reply && reply->payload.at("ok") == JSONValue(true)) << command;
+        EXPECT_FALSE(reply && carriesKey(JSONValue(reply->payload).serialized())) << command;
+    }
+    EXPECT_TRUE(
+        rig.loop.runUntil([&] { return bytesWrittenBy(rig.launcher.processIds.at(2)) >= 20'000'000; }));
+    EXPECT_EQ(rig.messages.back(), helperReady) << rig.describe();
+    // The stand-in accepts the handshake only with a well-formed key: it got one, on its input.
+    const auto process = std::filesystem::path("/proc") / std::to_string(rig.launcher.processIds.at(2));
+    const auto arguments = contentsOf(process / "cmdline") + contentsOf(process / "environ");
+    EXPECT_FALSE(arguments.empty());
+    EXPECT_FALSE(carriesKey(arguments)) << redacted(arguments);
+
+    // The keyring loses the key while the connector keeps its state: nothing is created over it.
+    rig.secrets.readFailure = SecretStore::itemNotFound;
+    rig.supervisor->reconnect();
+    EXPECT_TRUE(rig.loop.runUntil([&] { return rig.launcher.exits == 3; }));
+    rig.loop.advance(1s);
+    EXPECT_TRUE(rig.loop.runUntil([&] { return rig.messages.back() == helperKeychain; })) << rig.describe();
+    EXPECT_EQ(rig.secrets.adds, 1);
+    rig.supervisor->shutdown();
+    rig.loop.runUntilIdle();
+    const std::string output =
+        ::testing::internal::GetCapturedStdout() + ::testing::internal::GetCapturedStderr();
+    std::cout << redacted(output);
+
+    EXPECT_EQ(rig.launcher.spawns(), 3u) << rig.describe();
+    EXPECT_EQ(rig.messages.at(1), describeGeneric);
+    for (const auto& line : rig.messages) {
+        EXPECT_FALSE(carriesKey(line)) << redacted(line);
+    }
+    EXPECT_FALSE(carriesKey(output));
+    EXPECT_FALSE(carriesKey(contentsOf(rig.directory / "config.json")));
+
+    // Nor does an error about a line that carried the key quote it.
+    const std::string head = R"({"v":1,"id":"a","type":"result","payload":)";
+    for (const auto& line :
+         {head + R"({"storageKey":")" + key + R"("}} trailing)", head + R"({"storageKey":")" + key,
+          R"({"v":1,"id":")" + key + key + key + R"(","type":"result","payload":{}})",
+          R"({"v":1,"id":"a","type":")" + key + R"(","payload":{}})",
+          head + R"({"k":")" + key + "\xff" + R"("}})",
+          head + R"({")" + key + R"(":1,")" + key + R"(":2}})"}) {
+        try {
+            JSONLDecoder().append(line + "\n");
+            ADD_FAILURE() << "accepted: " << redacted(line);
+        } catch (const std::exception& error) {
+            EXPECT_FALSE(carriesKey(error.what())) << redacted(error.what());
+        }
+    }
 }
 
 } // namespace
