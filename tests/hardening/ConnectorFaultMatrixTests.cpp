@@ -120,13 +120,8 @@ TEST(StorageKeyLeakTest, OnlyTheConnectorsInputCarriesTheKeyWhateverTheConnector
     const auto carriesKey = [&](std::string_view text) {
         return text.find(key) != std::string_view::npos;
     };
-    const auto redacted = [&](std::string text) {
-        for (auto at = text.find(key); at != std::string::npos; at = text.find(key)) {
-            text.replace(at, key.size(), "<storage key>");
-        }
-        return text;
-    };
     // Everything this process writes meanwhile is captured: the test framework's output and any log line.
+    // Failure messages never quote what carried the key, and the output is shown again only without it.
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
     // A connector that turns the key back as its refusal code: unknown codes get the generic text.
@@ -157,7 +152,7 @@ TEST(StorageKeyLeakTest, OnlyTheConnectorsInputCarriesTheKeyWhateverTheConnector
     const auto process = std::filesystem::path("/proc") / std::to_string(rig.launcher.processIds.at(2));
     const auto arguments = contentsOf(process / "cmdline") + contentsOf(process / "environ");
     EXPECT_FALSE(arguments.empty());
-    EXPECT_FALSE(carriesKey(arguments)) << redacted(arguments);
+    EXPECT_FALSE(carriesKey(arguments));
 
     // The keyring loses the key while the connector keeps its state: nothing is created over it.
     rig.secrets.readFailure = SecretStore::itemNotFound;
@@ -170,13 +165,11 @@ TEST(StorageKeyLeakTest, OnlyTheConnectorsInputCarriesTheKeyWhateverTheConnector
     rig.loop.runUntilIdle();
     const std::string output =
         ::testing::internal::GetCapturedStdout() + ::testing::internal::GetCapturedStderr();
-    std::cout << redacted(output);
+    std::cout << (carriesKey(output) ? "(the captured output carried the key)\n" : output);
 
     EXPECT_EQ(rig.launcher.spawns(), 3u) << rig.describe();
     EXPECT_EQ(rig.messages.at(1), describeGeneric);
-    for (const auto& line : rig.messages) {
-        EXPECT_FALSE(carriesKey(line)) << redacted(line);
-    }
+    EXPECT_FALSE(std::ranges::any_of(rig.messages, carriesKey));
     EXPECT_FALSE(carriesKey(output));
     EXPECT_FALSE(carriesKey(contentsOf(rig.directory / "config.json")));
 
@@ -190,9 +183,9 @@ TEST(StorageKeyLeakTest, OnlyTheConnectorsInputCarriesTheKeyWhateverTheConnector
           head + R"({")" + key + R"(":1,")" + key + R"(":2}})"}) {
         try {
             JSONLDecoder().append(line + "\n");
-            ADD_FAILURE() << "accepted: " << redacted(line);
+            ADD_FAILURE() << "a line with a fault was accepted";
         } catch (const std::exception& error) {
-            EXPECT_FALSE(carriesKey(error.what())) << redacted(error.what());
+            EXPECT_FALSE(carriesKey(error.what()));
         }
     }
 }
