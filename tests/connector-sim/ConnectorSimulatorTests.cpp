@@ -1,6 +1,16 @@
 // The stand-in's favourite options: the exact commands they make it send. Its handshake and frames are
 // exercised through the real supervisor (tests/hardening) and the end-to-end test.
+//
+// The companion without a window, end to end: the stand-in connector through real pipes and the real
+// supervisor, the model's gate, the controller and the bridge over the simulated music app. The
+// connector writes the favourite of the first track it is shared and reads it back.
 
+#include "CompanionCore/model/CloudStatus.hpp"
+#include "CompanionCore/music/ScriptingMusicAccess.hpp"
+#include "CompanionCore/runtime/UUID.hpp"
+#include "bridge/BridgeHarness.hpp"
+#include "hardening/ConnectorRig.hpp"
+#include "model/ModelHarness.hpp"
 #include "tools/connector-sim/ConnectorSimulator.hpp"
 
 #include <gtest/gtest.h>
@@ -8,78 +18,57 @@
 namespace kavrel {
 namespace {
 
-class ConnectorSimulatorTest : public ::testing::Test {
-protected:
-    ConnectorSimulatorTest() {
-        char pattern[] = "/tmp/kavrel-sim-test-XXXXXX";
-        directory = ::mkdtemp(pattern);
-    }
-    ~ConnectorSimulatorTest() override { std::filesystem::remove_all(directory); }
-
-    // Initialized, paired, configured and started; returns the native generation of the start.
-    std::string start(SimulatorOptions options) {
-        simulator.emplace(directory, std::move(options),
-                          ConnectorSimulator::Clock{[this] { return "ID-" + std::to_string(++identifiers); },
-                                                    [] {
-                                                        return 1000.0;
-                                                    }});
-        for (const auto& [type, payload] : std::vector<std::pair<std::string, JSONObject>>{
-                 {"initialize", {{"storageKey", std::string(64, 'f')}}},
-                 {"pair", {{"code", "123456"}, {"replace", true}}},
-                 {"configure",
-                  {{"bridgeOrigin", "https://kavrel.example"},
-                   {"roonHost", ""},
-                   {"appleMusicEnabled", true},
-                   {"roonEnabled", true}}}}) {
-            simulator->handle(Envelope(type, type, payload));
-        }
-        return restart();
-    }
-    std::string restart() {
-        simulator->handle(Envelope("stop", "stop", {}));
-        const auto started = simulator->handle(Envelope("start", "start", {})).front().payload;
-        return *started.at("data").object()->at("nativeGeneration").string();
-    }
-    // The last message a snapshot of this track, in run RUN-1 of the companion, makes the connector send.
-    Envelope lastFor(const std::string& trackRef, bool writable, const std::string& nativeGeneration) {
-        const JSONObject track{{"trackRef", trackRef}, {"favoriteWritable", writable}};
-        return simulator
-            ->handle(
-                Envelope("snap", "nativeSnapshot",
-                         {{"nativeGeneration", nativeGeneration}, {"generation", "RUN-1"}, {"track", track}}))
-            .back();
-    }
-
-    std::filesystem::path directory;
+TEST(ConnectorSimulatorTest, WritesTheFavouriteOfTheFirstWritableTrackOfEachStartThenReadsItBack) {
+    ScratchDirectory scratch;
     int identifiers = 0;
-    std::optional<ConnectorSimulator> simulator;
-};
+    ConnectorSimulator simulator(
+        scratch.path(), SimulatorOptions::fromJSON(JSONValue::parse(R"({"favouriteWriteOnSnapshot":true})")),
+        {[&] { return "ID-" + std::to_string(++identifiers); },
+         [] {
+             return 1000.0;
+         }});
+    // The last message the connector sends in turn: a command it sends, or else the result or status.
+    const auto last = [&](const std::string& id, const std::string& type, JSONObject payload) {
+        return simulator.handle(Envelope(id, type, std::move(payload))).back();
+    };
+    last("1", "initialize", {{"storageKey", std::string(64, 'f')}});
+    last("2", "pair", {{"code", "123456"}});
+    last("3", "configure",
+         {{"bridgeOrigin", "https://kavrel.example"},
+          {"roonHost", ""},
+          {"appleMusicEnabled", true},
+          {"roonEnabled", false}});
+    const auto start = [&] {
+        const auto reply = simulator.handle(Envelope("4", "start", {})).front();
+        return *reply.payload.at("data").object()->at("nativeGeneration").string();
+    };
+    // A snapshot of the track in run RUN-1 of the companion, for the connector's start `native`.
+    const auto snapshot = [&](const std::string& native, const std::string& trackRef, bool writable) {
+        const JSONObject track{{"trackRef", trackRef}, {"favoriteWritable", writable}};
+        return last("S", "nativeSnapshot",
+                    {{"nativeGeneration", native}, {"generation", "RUN-1"}, {"track", track}});
+    };
 
-TEST_F(ConnectorSimulatorTest, WritesTheFavouriteOfTheFirstWritableTrackOfEachStartThenReadsItBack) {
-    std::string native =
-        start(SimulatorOptions::fromJSON(JSONValue::parse(R"({"favouriteWriteOnSnapshot":true})")));
-    EXPECT_NE(lastFor("", false, native).type, "nativeCommand");
-    EXPECT_NE(lastFor("REF-1", false, native).type, "nativeCommand");
-    EXPECT_NE(lastFor("REF-1", true, "an earlier start").type, "nativeCommand");
-    const auto set = lastFor("REF-1", true, native);
-    EXPECT_EQ(set.payload, (JSONObject{{"generation", "RUN-1"},
-                                       {"nativeGeneration", native},
-                                       {"expiresAt", 21000.0},
-                                       {"action", "setFavorite"},
-                                       {"desiredState", true},
-                                       {"trackRef", "REF-1"}}));
-    EXPECT_NE(lastFor("REF-2", true, native).type, "nativeCommand") << "once per start";
+    const std::string native = start();
+    EXPECT_NE(snapshot(native, "", true).type, "nativeCommand");
+    EXPECT_NE(snapshot(native, "REF-1", false).type, "nativeCommand");
+    EXPECT_NE(snapshot("an earlier start", "REF-1", true).type, "nativeCommand");
+    const auto set = snapshot(native, "REF-1", true);
+    JSONObject command{{"generation", "RUN-1"},   {"nativeGeneration", native}, {"expiresAt", 21000.0},
+                       {"action", "setFavorite"}, {"desiredState", true},       {"trackRef", "REF-1"}};
+    EXPECT_EQ(set.payload, command);
+    EXPECT_NE(snapshot(native, "REF-2", true).type, "nativeCommand") << "once per start";
 
-    const JSONObject favourite{{"favorited", true}};
-    const auto get =
-        simulator->handle(Envelope(set.id, "nativeResult", {{"ok", true}, {"data", favourite}})).back();
-    EXPECT_EQ(get.payload.at("action"), JSONValue("getFavorite"));
-    EXPECT_EQ(get.payload.at("expiresAt"), JSONValue(11000.0));
-    simulator->handle(Envelope(get.id, "nativeResult", {{"ok", false}, {"code", "music_timeout"}}));
-    EXPECT_EQ(simulator->status().at("music").object()->at("favouriteResults"),
+    const auto get = last(set.id, "nativeResult", {{"ok", true}, {"data", JSONObject{{"favorited", true}}}});
+    command.erase("desiredState");
+    command["action"] = "getFavorite";
+    command["expiresAt"] = 11000.0;
+    EXPECT_EQ(get.payload, command);
+    simulator.handle(Envelope(get.id, "nativeResult", {{"ok", false}, {"code", "music_timeout"}}));
+    EXPECT_EQ(JSONValue(simulator.favouriteResults()),
               JSONValue::parse(R"([{"action":"setFavorite","ok":true,"favorited":true},
                   {"action":"getFavorite","ok":false,"code":"music_timeout"}])"));
-    EXPECT_EQ(lastFor("REF-2", true, restart()).type, "nativeCommand") << "again after a new start";
+    EXPECT_EQ(snapshot(start(), "REF-2", true).type, "nativeCommand") << "again after a new start";
 }
 
 // The options the fault matrix relies on are read by its own runs; here, what a typo must not pass as.
@@ -89,6 +78,64 @@ TEST(SimulatorOptionsTest, UnknownKeysAndWrongTypesAreRefused) {
                              R"({"favouriteWriteOnSnapshot":"yes"})", "[]"}) {
         EXPECT_THROW(SimulatorOptions::fromJSON(JSONValue::parse(text)), std::runtime_error) << text;
     }
+}
+
+TEST(CompanionEndToEnd, PairsSharesAndTheConnectorsFavouriteWriteLandsInTheMusicAppAndReadsBack) {
+    ConnectorRig rig;
+    rig.misbehave(R"({"favouriteWriteOnSnapshot":true})");
+    SimulatedMusicApp app;
+    app.addTrack(simulatedTrack(7));
+    app.play(7);
+
+    // The bridge's own clock, so that the 5 s a write must hold pass at once; deadlines stay real.
+    double uptime = 0;
+    const auto bridge = [&] {
+        return std::make_unique<KVMusicBridge>(
+            KVMusicBridge::Ports{app, app.scriptingFactory(), makeUUIDString},
+            KVMusicBridge::Timing{[&] { return uptime; }, [] { return 1.7e12; },
+                                  [&](double s) {
+                                      uptime += s;
+                                  }});
+    };
+    ManualQueue musicQueue{std::string(NativeMusicController::queueLabel)};
+    ManualQueue artworkQueue{std::string(NativeMusicController::artworkQueueLabel)};
+    MemoryPorts ports;
+    ports.values = {{"appleMusicEnabled", true}};
+    const auto model = CompanionModel::create(
+        {.loop = rig.loop,
+         .helper = rig.supervisor,
+         .music = NativeMusicController::create(std::make_shared<ScriptingMusicAccess>(bridge(), bridge()),
+                                                std::chrono::system_clock::now, musicQueue, artworkQueue),
+         .preferences = ports,
+         .clipboard = ports,
+         .logger = ports,
+         .build = {}});
+    const auto runUntil = [&](const std::function<bool()>& condition) {
+        return rig.loop.runUntil([&] {
+            while (musicQueue.drain() + artworkQueue.drain() > 0) {
+            }
+            return condition();
+        });
+    };
+    const auto results = [&] {
+        const auto* music = statusMember(rig.supervisor->status().value(), "music");
+        return music && music->count("favouriteResults") ? *music->at("favouriteResults").array()
+                                                         : JSONArray{};
+    };
+
+    model->launch();
+    // Not paired yet: the connector refuses to start.
+    ASSERT_TRUE(runUntil([&] { return !model->notice().value().empty(); })) << rig.describe();
+    EXPECT_EQ(model->notice().value(), expected::startFailed);
+    model->pairingCode().set(" KAV-2048 ");
+    model->pair(false);
+    ASSERT_TRUE(runUntil([&] { return results().size() == 2 && !model->busy().value(); })) << rig.describe();
+    EXPECT_EQ(JSONValue(results()), JSONValue::parse(R"([{"action":"setFavorite","ok":true,"favorited":true},
+        {"action":"getFavorite","ok":true,"favorited":true}])"));
+    EXPECT_TRUE(app.favorite(7));
+    EXPECT_EQ(app.favoriteWrites(), 1);
+    EXPECT_EQ(model->notice().value(), expected::paired);
+    EXPECT_EQ(model->musicState().value(), "Music: playing");
 }
 
 } // namespace

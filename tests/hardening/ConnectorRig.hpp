@@ -2,19 +2,20 @@
 
 #include "CompanionCore/supervisor/HelperSupervisor.hpp"
 #include "Platform/PosixProcessLauncher.hpp"
+#include "platform/ScratchDirectory.hpp"
 #include "support/InMemorySecretStore.hpp"
 #include "support/ManualLoop.hpp"
 
-#include <algorithm>
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace kavrel {
 
-// The real process launcher, keeping each child's process id and how it ended.
+// The real process launcher, keeping each child's process id and counting the exits.
 class RecordingLauncher final : public ProcessLauncher {
 public:
     explicit RecordingLauncher(MainLoop& loop) : launcher(loop) {}
@@ -24,7 +25,7 @@ public:
                                         const std::vector<std::string>& environment,
                                         ExitHandler onExit) override {
         auto child = launcher.spawn(executable, arguments, environment, [this, onExit](int waitStatus) {
-            waitStatuses.push_back(waitStatus);
+            ++exits;
             onExit(waitStatus);
         });
         processIds.push_back(child->processIdentifier());
@@ -32,10 +33,9 @@ public:
     }
 
     std::size_t spawns() const { return processIds.size(); }
-    std::size_t exits() const { return waitStatuses.size(); }
 
     std::vector<int> processIds;
-    std::vector<int> waitStatuses;
+    std::size_t exits = 0;
 
 private:
     PosixProcessLauncher launcher;
@@ -43,35 +43,26 @@ private:
 
 // A supervisor that runs the stand-in connector as a real child, with the default key provider over
 // an in-memory secret store and every timer on the virtual clock of a ManualLoop. It records every
-// line and status object it publishes. Its destructor shuts the connector down.
+// line it shows. Its destructor shuts the connector down.
 class ConnectorRig {
 public:
     ConnectorRig() {
-        char pattern[] = "/tmp/kavrel-hardening-XXXXXX";
-        directory = ::mkdtemp(pattern);
         supervisor =
             HelperSupervisor::create({loop, launcher, secrets}, KAVREL_CONNECTOR_SIM_PATH, directory);
         supervisor->setOnReady([this] { ++readyCalls; });
         messageWatch =
             supervisor->message().observe([this](const std::string& text) { messages.push_back(text); });
-        statusWatch =
-            supervisor->status().observe([this](const JSONObject& status) { statuses.push_back(status); });
     }
     ~ConnectorRig() {
         supervisor->shutdown();
         supervisor.reset();
         loop.runUntilIdle();
-        std::filesystem::remove_all(directory);
     }
-    ConnectorRig(const ConnectorRig&) = delete;
-    ConnectorRig& operator=(const ConnectorRig&) = delete;
 
     // The faults the next connector started will show (the stand-in reads them at start).
     void misbehave(std::string_view options) const {
         std::ofstream(directory / "connector-sim.json") << options;
     }
-    // False when the condition never held: a stuck peer.
-    bool runUntil(const std::function<bool()>& condition) { return loop.runUntil(condition); }
 
     // Sends one command and waits for its completion: the reply, or none.
     std::optional<Envelope> sendAndWait(std::string_view type, JSONObject payload = {}) {
@@ -84,31 +75,20 @@ public:
         return loop.runUntil([&] { return done; }) ? reply : std::nullopt;
     }
 
-    bool wasShown(std::string_view text) const {
-        return std::find(messages.begin(), messages.end(), text) != messages.end();
-    }
-    // For failure messages: what happened so far.
-    std::string describe() const {
-        std::ostringstream out;
-        out << "spawns " << launcher.spawns() << ", exits " << launcher.exits() << ", ready " << readyCalls;
-        for (const auto& text : messages) {
-            out << " [" << text << "]";
-        }
-        return out.str();
-    }
+    // For failure messages: the lines shown so far.
+    std::string describe() const { return ::testing::PrintToString(messages); }
 
+    ScratchDirectory scratch;
+    const std::filesystem::path directory = scratch.path();
     ManualLoop loop;
     RecordingLauncher launcher{loop};
     InMemorySecretStore secrets;
-    std::filesystem::path directory;
     std::shared_ptr<HelperSupervisor> supervisor;
     int readyCalls = 0;
     std::vector<std::string> messages;
-    std::vector<JSONObject> statuses;
 
 private:
     Cancellable messageWatch;
-    Cancellable statusWatch;
 };
 
 } // namespace kavrel

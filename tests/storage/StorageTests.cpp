@@ -1,0 +1,239 @@
+// The private directory, the instance lock in it, and the storage key in a secret store.
+
+#include "CompanionCore/storage/InstanceLock.hpp"
+#include "CompanionCore/storage/PrivateStorage.hpp"
+#include "CompanionCore/storage/StorageError.hpp"
+#include "CompanionCore/storage/StorageKey.hpp"
+#include "Platform/SecretServiceStore.hpp"
+#include "platform/EnvironmentOverride.hpp"
+#include "platform/PrivateSessionBus.hpp"
+#include "platform/ScratchDirectory.hpp"
+#include "support/InMemorySecretStore.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+
+#include <array>
+#include <functional>
+
+namespace kavrel {
+namespace {
+
+namespace fs = std::filesystem;
+using Code = StorageError::Code;
+
+// What a storage call was refused with; the status only of a keyring failure.
+struct Refusal {
+    Code code;
+    int32_t status = 0;
+    bool operator==(const Refusal&) const = default;
+};
+
+std::optional<Refusal> refusal(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const StorageError& error) {
+        return Refusal{error.code(), error.code() == Code::keychain ? error.status() : 0};
+    }
+    return std::nullopt;
+}
+
+// The descriptor number the next open() gets: a descriptor leaked in between changes it.
+int nextDescriptor() {
+    const int probe = ::open("/dev/null", O_RDONLY);
+    ::close(probe);
+    return probe;
+}
+
+// Each test has its own data directory through XDG_DATA_HOME.
+class PrivateStorageTest : public ::testing::Test {
+protected:
+    ScratchDirectory scratch;
+    fs::path dataHome = scratch.path() / "data";
+    EnvironmentOverride xdg{"XDG_DATA_HOME", dataHome.string()};
+    fs::path privateDirectory = dataHome / "KavrelCompanion";
+    fs::path lockFile = privateDirectory / "app.lock";
+};
+
+TEST_F(PrivateStorageTest, CreatesAPrivateDirectoryWhoseLockHasOneHolderAtATime) {
+    EXPECT_EQ(PrivateStorage::directory(), privateDirectory);
+    EXPECT_EQ(modeOf(privateDirectory), 0700U);
+    EXPECT_EQ(modeOf(dataHome), 0700U) << "a missing data directory is created private";
+    const fs::path directory = PrivateStorage::directory(); // the one made before passes
+    const int next = nextDescriptor();
+    {
+        const InstanceLock lock(directory);
+        EXPECT_EQ(modeOf(lockFile), 0600U);
+        EXPECT_NE(::fcntl(lock.descriptor(), F_GETFD) & FD_CLOEXEC, 0);
+        EXPECT_EQ(refusal([&] { InstanceLock second(directory); }), Refusal{Code::alreadyRunning});
+    }
+    EXPECT_EQ(nextDescriptor(), next) << "the lock's descriptor outlived it";
+    // The lock ends with its holder; the file left behind blocks nothing.
+    EXPECT_EQ(refusal([&] { InstanceLock lock(directory); }), std::nullopt);
+}
+
+// What sits where the private directory or its lock file is expected; a link points at a sibling
+// "real" of that shape.
+struct Shape {
+    const char* name;
+    bool inPlaceOfLock;
+    bool directory;
+    mode_t mode;
+    bool link = false;
+    uid_t owner = ::geteuid();
+};
+
+TEST_F(PrivateStorageTest, RefusesAnUnsafeDirectoryOrLockFileWithoutRepairingItOrLeakingADescriptor) {
+    const Shape shapes[] = {{"directory of mode 0750", false, true, 0750},
+                            {"directory of mode 0705", false, true, 0705},
+                            {"directory of mode 0500", false, true, 0500},
+                            {"a regular file as directory", false, false, 0700},
+                            {"a link to a good directory", false, true, 0700, true},
+                            {"a directory of another owner", false, true, 0700, false, 65534},
+                            {"lock file of mode 0640", true, false, 0640},
+                            {"lock file of mode 0604", true, false, 0604},
+                            {"lock file of mode 0700", true, false, 0700},
+                            {"a link to a good lock file", true, false, 0600, true},
+                            {"a directory as lock file", true, true, 0600},
+                            {"a lock file of another owner", true, false, 0600, false, 65534}};
+    fs::create_directories(dataHome);
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(shape.name);
+        if (shape.owner != ::geteuid() && ::geteuid() != 0) {
+            continue; // another owner needs root
+        }
+        fs::remove_all(privateDirectory);
+        const fs::path path =
+            shape.inPlaceOfLock ? PrivateStorage::directory() / "app.lock" : privateDirectory;
+        const fs::path real = shape.link ? path.parent_path() / "real" : path;
+        shape.directory ? (void)fs::create_directory(real)
+                        : (void)::close(::open(real.c_str(), O_CREAT | O_WRONLY, 0));
+        ASSERT_EQ(::chmod(real.c_str(), shape.mode) | ::chown(real.c_str(), shape.owner, -1), 0);
+        if (shape.link) {
+            fs::create_symlink("real", path);
+        }
+        const mode_t before = modeOf(path);
+        const int next = nextDescriptor();
+        EXPECT_EQ(refusal([] { InstanceLock lock(PrivateStorage::directory()); }),
+                  Refusal{Code::unsafeDirectory});
+        EXPECT_EQ(modeOf(path), before);
+        EXPECT_EQ(nextDescriptor(), next) << "a descriptor leaked";
+    }
+    fs::remove_all(privateDirectory);
+    const mode_t mask = ::umask(0277);
+    const auto masked = refusal([] { PrivateStorage::directory(); });
+    ::umask(mask);
+    EXPECT_EQ(masked, Refusal{Code::unsafeDirectory})
+        << "a mask that strips owner bits fails a fresh directory";
+
+    fs::remove_all(dataHome);
+    std::ofstream(dataHome.string());
+    EXPECT_THROW(PrivateStorage::directory(), std::system_error) << "no data directory is the system's error";
+}
+
+// Where every secret store keeps the key.
+constexpr const char* service = "com.quartzfield.kavrel.companion";
+constexpr const char* account = "storage-key";
+
+// Keys are compared with EXPECT_TRUE, never EXPECT_EQ, so no failure message can print one.
+bool isKeyText(const std::string& text) {
+    return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+TEST(StorageKey, CreatesThirtyTwoRawBytesOnceAndOtherwiseReadsTheStoredOnes) {
+    InMemorySecretStore store;
+    const std::string first = StorageKey::loadOrCreate(store, true);
+    EXPECT_TRUE(isKeyText(first));
+    EXPECT_EQ(store.item(service, account)->size(), 32U) << "the raw bytes are stored, not the text";
+    EXPECT_TRUE(StorageKey::loadOrCreate(store, false) == first);
+    EXPECT_EQ(store.adds, 1);
+
+    // Another writer stores its key between our read and our add: the add answers duplicate, and the
+    // key read next is theirs.
+    InMemorySecretStore raced;
+    const std::array<uint8_t, 32> theirs{0x00, 0x0f, 0xa0, 0xff};
+    raced.beforeAdd = [&](InMemorySecretStore& s) {
+        s.put(service, account, SecretBytes(std::span(theirs)));
+    };
+    EXPECT_TRUE(StorageKey::loadOrCreate(raced, true) == "000fa0ff" + std::string(56, '0'));
+    EXPECT_EQ(raced.reads, 2);
+}
+
+TEST(StorageKey, RefusesWithoutChangingTheStore) {
+    const struct {
+        const char* name;
+        std::optional<std::size_t> item;
+        bool allowCreation;
+        std::optional<int32_t> readFailure, addFailure;
+        Refusal expected;
+        int reads = 1;
+        bool randomFails = false;
+    } cases[] = {
+        {"no key but connector state", {}, false, {}, {}, {Code::missingKey}},
+        {"an item of 16 bytes", 16, true, {}, {}, {Code::keychain}},
+        {"an item of 33 bytes", 33, true, {}, {}, {Code::keychain}},
+        {"an empty item", 0, true, {}, {}, {Code::keychain}},
+        {"the read fails", {}, true, -25291, {}, {Code::keychain, -25291}},
+        {"the add fails", {}, true, {}, -61, {Code::keychain, -61}},
+        // Never found yet always a duplicate: given up on after three rounds.
+        {"every add is a duplicate", {}, true, {}, -25299, {Code::keychain, -25299}, 3},
+        {"the random source fails", {}, true, {}, {}, {Code::randomFailure}, 1, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        InMemorySecretStore store;
+        if (c.item) {
+            store.put(service, account, SecretBytes(*c.item));
+        }
+        store.readFailure = c.readFailure;
+        store.addFailure = c.addFailure;
+        const auto random = [&](std::span<uint8_t>) {
+            return !c.randomFails;
+        };
+        EXPECT_EQ(refusal([&] { StorageKey::loadOrCreate(store, c.allowCreation, random); }), c.expected);
+        EXPECT_EQ(store.reads, c.reads);
+        const SecretBytes* after = store.item(service, account);
+        EXPECT_EQ(after ? std::optional(after->size()) : std::nullopt, c.item);
+    }
+    std::array<uint8_t, 64> buffer{};
+    ASSERT_TRUE(StorageKey::systemRandom(buffer));
+    EXPECT_NE(buffer.back(), 0) << "the system source fills the whole buffer (fails by chance once in 256)";
+}
+
+TEST(StorageKeyInPrivateKeyring, KeepsTheKeyInARealSecretService) {
+    if (!PrivateSessionBus::inside()) {
+        GTEST_SKIP() << "runs inside the private session of StorageKey.AgainstGnomeKeyring";
+    }
+    SecretServiceStore store;
+    EXPECT_EQ(refusal([&] { StorageKey::loadOrCreate(store, false); }), Refusal{Code::missingKey});
+    EXPECT_EQ(store.read(service, account).status, -25300) << "nothing was created";
+    const std::string created = StorageKey::loadOrCreate(store, true);
+    EXPECT_EQ(store.read(service, account).data.value().size(), 32U) << "raw bytes, not the text form";
+    EXPECT_TRUE(isKeyText(created) && StorageKey::loadOrCreate(store, false) == created);
+    EXPECT_EQ(store.add(service, account, std::array<uint8_t, 32>{}), -25299) << "added only when absent";
+    EXPECT_TRUE(StorageKey::loadOrCreate(store, false) == created);
+
+    // Another program's item of 16 bytes under the same two attributes: refused with status 0, kept.
+    ASSERT_EQ(std::system("secret-tool clear service com.quartzfield.kavrel.companion account storage-key && "
+                          "printf 0123456789abcdef | secret-tool store --label=other "
+                          "service com.quartzfield.kavrel.companion account storage-key"),
+              0);
+    EXPECT_EQ(refusal([&] { StorageKey::loadOrCreate(store, true); }), Refusal{Code::keychain});
+    EXPECT_EQ(store.read(service, account).data->size(), 16U);
+}
+
+TEST(StorageKey, AgainstGnomeKeyring) {
+    if (PrivateSessionBus::inside() || !PrivateSessionBus::available() ||
+        ::access("/usr/bin/gnome-keyring-daemon", X_OK) != 0) {
+        GTEST_SKIP() << "needs dbus-run-session and gnome-keyring-daemon (packages dbus, gnome-keyring)";
+    }
+    EXPECT_EQ(PrivateSessionBus::runTests(
+                  "StorageKeyInPrivateKeyring.*",
+                  "eval \"$(printf pw | gnome-keyring-daemon --unlock --components=secrets)\" >/dev/null"),
+              0)
+        << "the test inside the private keyring session failed (output above)";
+}
+
+} // namespace
+} // namespace kavrel
