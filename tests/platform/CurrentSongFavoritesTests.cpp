@@ -12,11 +12,11 @@ namespace {
 struct FakeRater final : CurrentSongRater {
     Song song;
     std::string keyAfterRating;
-    std::vector<double>* rated;
+    std::vector<double> rated;
 
     Song current() override { return song; }
     OSStatus rate(double rating) override {
-        rated->push_back(rating);
+        rated.push_back(rating);
         song = {status::noErr, keyAfterRating, rating};
         return status::noErr;
     }
@@ -37,37 +37,33 @@ TEST(CurrentSongFavorites, WritesOnlyWhileTheSongIsCurrentBeforeAndAfter) {
             {"the player is gone", status::procNotFound, "", 0, "", true, status::procNotFound, {}},
         };
     for (const auto& [why, player, current, rating, after, desired, expected, sent] : rows) {
-        std::vector<double> rated;
-        auto rater = std::make_unique<FakeRater>();
-        rater->song = {player, current, rating};
-        rater->keyAfterRating = after;
-        rater->rated = &rated;
-        CurrentSongFavorites favorites(std::move(rater));
+        auto owned = std::make_unique<FakeRater>();
+        FakeRater& rater = *owned;
+        rater.song = {player, current, rating};
+        rater.keyAfterRating = after;
+        CurrentSongFavorites favorites(std::move(owned));
         EXPECT_EQ(favorites.write("a", desired), expected) << why;
-        EXPECT_EQ(rated, sent) << why;
+        EXPECT_EQ(rater.rated, sent) << why;
     }
 }
 
 TEST(CurrentSongFavorites, ReadsTheTopOfTheCurrentSongOnly) {
-    std::vector<double> rated;
     auto owned = std::make_unique<FakeRater>();
     FakeRater& rater = *owned;
-    rater.rated = &rated;
     CurrentSongFavorites favorites(std::move(owned));
-    // Each row: the current song and its rating, and what reading song "a" gives.
-    const std::tuple<const char*, std::optional<double>, OSStatus, bool> rows[] = {
-        {"a", 1.0, status::noErr, true},
-        {"a", 0.99, status::noErr, true},
-        {"a", 0.98, status::noErr, false},
-        {"a", std::nullopt, status::errAENoSuchObject, false},
-        {"b", 1.0, status::errAENoSuchObject, false},
+    // Each row: the current song and its rating, and what locating and reading song "a" give.
+    const std::tuple<const char*, std::optional<double>, OSStatus, OSStatus, bool> rows[] = {
+        {"a", 1.0, status::noErr, status::noErr, true},
+        {"a", 0.99, status::noErr, status::noErr, true},
+        {"a", 0.98, status::noErr, status::noErr, false},
+        {"a", std::nullopt, status::noErr, status::errAENoSuchObject, false},
+        {"b", 1.0, status::errAENoSuchObject, status::errAENoSuchObject, false},
     };
-    for (const auto& [current, rating, expected, favorite] : rows) {
+    for (const auto& [current, rating, located, read, favorite] : rows) {
         rater.song = {status::noErr, current, rating};
-        EXPECT_EQ(favorites.read("a").status, expected) << current;
-        EXPECT_EQ(favorites.read("a").favorite, favorite) << rating.value_or(-1);
-        EXPECT_EQ(favorites.locate("a"),
-                  current == std::string("a") ? status::noErr : status::errAENoSuchObject);
+        EXPECT_EQ(std::tuple(favorites.locate("a"), favorites.read("a").status, favorites.read("a").favorite),
+                  std::tuple(located, read, favorite))
+            << current << " " << rating.value_or(-1);
     }
 }
 
