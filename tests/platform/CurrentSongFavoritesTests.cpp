@@ -29,9 +29,7 @@ TEST(CurrentSongFavorites, WritesOnlyWhileTheSongIsCurrentBeforeAndAfter) {
     const std::tuple<const char*, OSStatus, const char*, double, const char*, bool, OSStatus,
                      std::vector<double>>
         rows[] = {
-            {"favourite", status::noErr, "a", 0.5, "a", true, status::noErr, {1.0}},
             {"clearing the top", status::noErr, "a", 0.99, "a", false, status::noErr, {0.5}},
-            {"clearing leaves a lower rating", status::noErr, "a", 0.75, "a", false, status::noErr, {}},
             {"another song plays", status::noErr, "b", 0.5, "b", true, status::errAENoSuchObject, {}},
             {"changed during the call", status::noErr, "a", 0.5, "b", true, status::errAENoSuchObject, {1.0}},
             {"the player is gone", status::procNotFound, "", 0, "", true, status::procNotFound, {}},

@@ -10,7 +10,6 @@
 #include <QThread>
 #include <QVariantMap>
 
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,8 +27,7 @@ public:
 
     // Takes the bus name org.mpris.MediaPlayer2.<suffix> once its state is set.
     MprisPlayerDouble(const QString& suffix, const QString& status, const QVariantMap& metadata = {})
-        : name("org.mpris.MediaPlayer2." + suffix),
-          connectionName(QStringLiteral("mpris-player-double-%1").arg(++doubles)),
+        : name("org.mpris.MediaPlayer2." + suffix), connectionName("mpris-player-double-" + suffix),
           connection(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)) {
         object.properties = {{"PlaybackStatus", status}, {"Metadata", metadata}, {"Position", qint64(0)}};
         object.moveToThread(&thread);
@@ -79,7 +77,6 @@ private:
     static inline const QString objectPath = QStringLiteral("/org/mpris/MediaPlayer2");
     static inline const QString playerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
     static inline const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
-    static inline std::atomic<int> doubles{0};
 
     struct Object final : QDBusVirtualObject {
         bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {

@@ -473,7 +473,6 @@ TEST(MpdAddress, IsReadFromTheVariablesAsMpcReadsThem) {
     // when the variables are refused.
     const std::tuple<const char*, const char*, std::string> rows[] = {
         {"", "", "localhost:6600"},
-        {"music.lan", "6601", "music.lan:6601"},
         {"/run/mpd/socket", nullptr, "/run/mpd/socket"},
         {"@mpd", nullptr, "@mpd"},
         {"s3cret@music.lan", "65535", "s3cret@music.lan:65535"},
