@@ -12,14 +12,12 @@
 
 #include <memory>
 #include <mutex>
-#include <optional>
 
 namespace kavrel {
 
 // A scriptable MPRIS player on the session bus. It has a connection of its own and answers the
 // Player interface's properties on a thread of its own, so a caller blocked on a reply does not block
-// the player. State and metadata changes are announced with PropertiesChanged, as a real player does;
-// the position and the rating are not. Every change is through the bus daemon before the setter returns.
+// the player. Every change it announces is through the bus daemon before the call returns.
 class MprisPlayerDouble {
 public:
     // Whether calls are answered, answered with an error, or left to wait for their time-out.
@@ -43,20 +41,21 @@ public:
         QDBusConnection::disconnectFromBus(connectionName);
     }
 
-    void setStatus(const QString& status) { set("PlaybackStatus", status, true); }
-    void setMetadata(const QVariantMap& metadata) { set("Metadata", metadata, true); }
-    void setPosition(qint64 microseconds) { set("Position", microseconds, false); }
-    // A Rating that callers may set too: introspection declares it readwrite.
-    void setRating(double rating) { set("Rating", rating, false); }
-    std::optional<double> rating() const {
-        std::lock_guard lock(object.mutex);
-        const QVariant rating = object.properties.value("Rating");
-        return rating.isValid() ? std::optional(rating.toDouble()) : std::nullopt;
+    // Sets a property of the Player interface; PlaybackStatus and Metadata changes are announced, as a
+    // real player does. An invalid value is answered with NotSupported, as browsers do for Position. A
+    // Rating may be set by callers too: introspection declares it readwrite.
+    void set(const QString& property, const QVariant& value) {
+        {
+            std::lock_guard lock(object.mutex);
+            object.properties.insert(property, value);
+        }
+        if (property == "PlaybackStatus" || property == "Metadata") {
+            announce(property, value);
+        }
     }
-    // Answers reading this property with NotSupported, as browsers do for Position.
-    void hide(const QString& property) {
+    QVariant property(const QString& property) const {
         std::lock_guard lock(object.mutex);
-        object.properties.remove(property);
+        return object.properties.value(property);
     }
     void answer(Answer answer) {
         std::lock_guard lock(object.mutex);
@@ -116,16 +115,6 @@ private:
         QVariantMap properties;
         Answer answer = Answer::normally;
     };
-
-    void set(const QString& property, const QVariant& value, bool announced) {
-        {
-            std::lock_guard lock(object.mutex);
-            object.properties.insert(property, value);
-        }
-        if (announced) {
-            announce(property, value);
-        }
-    }
 
     void announce(const QString& property, const QVariant& value, bool flushed = true) {
         QDBusMessage signal =
