@@ -10,7 +10,6 @@
 #include <QThread>
 #include <QVariantMap>
 
-#include <memory>
 #include <mutex>
 
 namespace kavrel {
@@ -25,8 +24,8 @@ public:
 
     // Takes the bus name org.mpris.MediaPlayer2.<suffix> once its state is set.
     MprisPlayerDouble(const QString& suffix, const QString& status, const QVariantMap& metadata = {})
-        : name("org.mpris.MediaPlayer2." + suffix), connectionName("mpris-player-double-" + suffix),
-          connection(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)) {
+        : name("org.mpris.MediaPlayer2." + suffix),
+          connection(QDBusConnection::connectToBus(QDBusConnection::SessionBus, name)) {
         object.properties = {{"PlaybackStatus", status}, {"Metadata", metadata}, {"Position", qint64(0)}};
         object.moveToThread(&thread);
         thread.start();
@@ -38,7 +37,7 @@ public:
         connection.unregisterObject(objectPath);
         thread.quit();
         thread.wait();
-        QDBusConnection::disconnectFromBus(connectionName);
+        QDBusConnection::disconnectFromBus(name);
     }
 
     // Sets a property of the Player interface; PlaybackStatus and Metadata changes are announced, as a
@@ -130,7 +129,6 @@ private:
     }
 
     const QString name;
-    const QString connectionName;
     QDBusConnection connection;
     Object object;
     QThread thread;
