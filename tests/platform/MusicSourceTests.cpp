@@ -40,21 +40,19 @@ QVariantMap song(const QString& title, const QStringList& artists = {"Ann", "Bo"
 std::string shown(const KVDictionary& snapshot, const std::vector<std::string_view>& keys) {
     std::string text;
     for (std::string_view key : keys) {
-        const KVValue* value = snapshot.find(key);
-        if (key.starts_with("track.")) {
-            const KVValue* track = snapshot.find("track");
-            value =
-                track != nullptr && track->dictionary() ? track->dictionary()->find(key.substr(6)) : nullptr;
-        }
+        const KVValue* track = key.starts_with("track.") ? snapshot.find("track") : nullptr;
+        const KVDictionary* object = track != nullptr ? track->dictionary() : &snapshot;
+        const KVValue* value =
+            object != nullptr ? object->find(key.substr(track != nullptr ? 6 : 0)) : nullptr;
         text += text.empty() ? "" : "|";
-        if (value == nullptr || value->isNull()) {
-            text += value == nullptr ? "<none>" : "null";
-        } else if (value->boolean() != nullptr) {
-            text += *value->boolean() ? "true" : "false";
-        } else if (value->number() != nullptr) {
-            text += std::to_string(static_cast<long long>(*value->number()));
+        if (value == nullptr) {
+            text += "<none>";
+        } else if (const bool* flag = value->boolean()) {
+            text += *flag ? "true" : "false";
+        } else if (const double* number = value->number()) {
+            text += std::to_string(static_cast<long long>(*number));
         } else {
-            text += value->string() != nullptr ? *value->string() : "{track}";
+            text += value->string() != nullptr ? *value->string() : value->isNull() ? "null" : "{track}";
         }
     }
     return text;
