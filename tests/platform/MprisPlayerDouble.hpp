@@ -44,10 +44,9 @@ public:
     // real player does. An invalid value is answered with NotSupported, as browsers do for Position. A
     // Rating may be set by callers too: introspection declares it readwrite.
     void set(const QString& property, const QVariant& value) {
-        {
-            std::lock_guard lock(object.mutex);
-            object.properties.insert(property, value);
-        }
+        std::unique_lock lock(object.mutex);
+        object.properties.insert(property, value);
+        lock.unlock();
         if (property == "PlaybackStatus" || property == "Metadata") {
             announce(property, value);
         }

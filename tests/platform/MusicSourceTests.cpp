@@ -84,7 +84,7 @@ std::size_t peakResidentKilobytes() {
 }
 
 // A real player (or MPD), started with a scratch home and XDG folders, on a generated tagged tone at
-// $TONE, 60 seconds long.
+// $TONE, 60 seconds long. Quod Libet finds its MPRIS plugin enabled there.
 class RealPlayer {
 public:
     RealPlayer() : environment(QProcessEnvironment::systemEnvironment()) {
@@ -99,7 +99,10 @@ public:
         process.setStandardOutputFile(QProcess::nullDevice());
         process.setStandardErrorFile(QProcess::nullDevice()); // players are chatty without a desktop
         EXPECT_EQ(run("sox -n -r 44100 -c 2 $TONE synth 60 sine 440 && metaflac --set-tag='TITLE=Test Tone' "
-                      "--set-tag='ARTIST=Sine Ensemble' --set-tag=ALBUM=Waveforms $TONE && echo made"),
+                      "--set-tag='ARTIST=Sine Ensemble' --set-tag=ALBUM=Waveforms $TONE && mkdir -p "
+                      "$XDG_CONFIG_HOME/quodlibet "
+                      "&& echo '[plugins]\nactive_plugins = mpris' >$XDG_CONFIG_HOME/quodlibet/config && "
+                      "echo made"),
                   "made");
     }
     ~RealPlayer() { stop(); }
@@ -121,7 +124,6 @@ public:
     std::string run(const std::string& command) {
         QProcess sh;
         sh.setProcessEnvironment(environment);
-        sh.setStandardErrorFile(QProcess::nullDevice());
         sh.start("sh", {"-c", QString::fromStdString(command)});
         EXPECT_TRUE(sh.waitForFinished(30'000)) << command;
         return sh.readAllStandardOutput().trimmed().toStdString();
@@ -135,8 +137,8 @@ private:
     QProcess process;
 };
 
-// A private MPD (packages mpd mpc sox flac) with the tone in its database, on a Unix socket in its
-// folder; mpc run() here addresses it. With a password, clients without it may only read.
+// A private MPD (packages mpd mpc sox flac) playing the tone from its database, repeating, on a Unix
+// socket in its folder; mpc run() here addresses it. With a password, clients without it may only read.
 class MpdServer : public RealPlayer {
 public:
     explicit MpdServer(bool stickers = true, const std::string& password = "")
@@ -153,7 +155,7 @@ public:
                     ? ""
                     : "password \"" + password + "@read,add,control,admin\"\ndefault_permissions \"read\"\n");
         start();
-        run("mpc --wait update");
+        run("mpc --wait update && mpc -q repeat on && mpc -q add tone.flac && mpc -q play");
     }
 
     // Starts the server, again after stop(), and waits until it answers.
@@ -164,8 +166,6 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
-    // Queues the tone and plays it, repeating.
-    void play() { run("mpc -q repeat on && mpc -q add tone.flac && mpc -q play"); }
 
     const MpdAddress address;
 };
@@ -267,18 +267,14 @@ TEST_F(MusicSourceInside, SharesAReadOnlyPlayerAndOnlyWhatItPublishes) {
 TEST_F(MusicSourceInside, WritesTheFavouriteOfAPlayerWithAWritableRating) {
     MprisPlayerDouble player("strawberry", "Playing", song("Song"));
     player.set("Rating", 0.6);
-    const KVDictionary snapshot = bridge->readSnapshot();
-    EXPECT_EQ(shown(snapshot, {"track.favoriteWritable"}), "true");
-    const std::string ref = shown(snapshot, {"track.trackRef"});
+    const std::string ref = shown(bridge->readSnapshot(), {"track.trackRef"});
 
     // Each row: a rating before, the favourite asked for, the rating after.
     for (const auto& [before, desired, after] :
          {std::tuple{0.6, true, 1.0}, {1.0, false, 0.0}, {0.6, false, 0.6}}) {
         player.set("Rating", before);
-        const double started = now;
         EXPECT_EQ(bridge->setFavorite(desired, ref, [] { return true; }), desired);
         EXPECT_EQ(player.property("Rating").toDouble(), after) << "from " << before;
-        EXPECT_GE(now - started, 5.0) << "confirmed by a read-back that held";
     }
     player.set("Metadata", song("Other"));
     EXPECT_EQ(failureOf([&] { bridge->setFavorite(true, ref, [] { return true; }); }), "track_unavailable");
@@ -345,7 +341,6 @@ TEST_F(MusicSourceInside, MpdKeepsFavouritesInStickers) {
         GTEST_SKIP() << "packages mpd mpc sox flac are needed";
     }
     MpdServer readOnly(false);
-    readOnly.play();
     MprisMusicApp withoutStickers(readOnly.address);
     bridge = makeBridge(withoutStickers);
     EXPECT_EQ(shown(readUntil(playing), {"track.favoriteWritable"}), "false");
@@ -355,7 +350,6 @@ TEST_F(MusicSourceInside, MpdKeepsFavouritesInStickers) {
     EXPECT_TRUE(refusing.ping().ok()) << "the refusal leaves the connection usable";
 
     MpdServer server(true, "s3cret");
-    server.play();
     MprisMusicApp target(server.address);
     bridge = makeBridge(target);
     const std::string ref = shown(readUntil(playing), {"track.trackRef"});
@@ -420,8 +414,6 @@ TEST_F(MusicSourceInside, RealPlayersShareWhatTheyPlayAndKeepFavourites) {
     for (const auto& [player, command, play, stored, top, unrated] : rows) {
         SCOPED_TRACE(player);
         RealPlayer process;
-        process.run("mkdir -p $XDG_CONFIG_HOME/quodlibet && echo '[plugins]\nactive_plugins = mpris' "
-                    ">$XDG_CONFIG_HOME/quodlibet/config");
         process.start(QString::fromStdString(command));
         ASSERT_EQ(process.run("gdbus wait --session --timeout 30 org.mpris.MediaPlayer2." + player +
                               " && echo owned"),
@@ -477,10 +469,9 @@ TEST(MpdAddress, IsReadFromTheVariablesAsMpcReadsThem) {
     for (const auto& [host, port, expected] : rows) {
         const auto reading = MpdAddress::parse(host, port);
         const auto described = reading.address ? reading.address->describe() : "";
-        SCOPED_TRACE(std::string(host ? host : "-") + " " + (port ? port : "-"));
         const auto password =
             reading.address && !reading.address->password.empty() ? reading.address->password + "@" : "";
-        EXPECT_EQ(password + described, expected);
+        EXPECT_EQ(password + described, expected) << (host ? host : "-") << " " << (port ? port : "-");
         EXPECT_NE(reading.problem.empty(), expected.empty());
         EXPECT_EQ((described + reading.problem).find("s3cret"), std::string::npos);
     }
