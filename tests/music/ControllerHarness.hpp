@@ -28,11 +28,6 @@ inline JSONObject playingSnapshot(const std::string& name, const std::string& tr
     return snapshot;
 }
 
-inline JSONObject withArtwork(JSONObject snapshot, const JSONValue& artwork) {
-    snapshot["track"].object()->insert_or_assign("artworkBase64", artwork);
-    return snapshot;
-}
-
 // A hook that always gives the same answer.
 template <class T> std::function<T()> returning(T value) {
     return [value] {
@@ -102,15 +97,7 @@ protected:
         controller->command(Envelope("cmd-" + std::to_string(++sent), std::move(type), std::move(payload)),
                             [this](Envelope reply) { log.emplace_back(std::move(reply)); });
     }
-    // Runs both queues until neither has work left.
-    void settle() {
-        while (queue.drain() + artworkQueue.drain() > 0) {
-        }
-    }
-    static std::string codeOf(const Envelope& reply) {
-        const auto found = reply.payload.find("code");
-        return found != reply.payload.end() && found->second.string() ? *found->second.string() : "";
-    }
+    static std::string codeOf(const Envelope& reply) { return *reply.payload.at("code").string(); }
 
     ManualQueue queue{std::string(NativeMusicController::queueLabel)};
     ManualQueue artworkQueue{std::string(NativeMusicController::artworkQueueLabel)};

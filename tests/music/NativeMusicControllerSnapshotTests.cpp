@@ -14,12 +14,6 @@ JSONObject stamped(JSONObject snapshot, const std::string& run, int sequence) {
     return snapshot;
 }
 
-std::optional<std::string> artworkOf(const JSONObject& snapshot) {
-    const auto& track = *snapshot.at("track").object();
-    const auto found = track.find("artworkBase64");
-    return found == track.end() ? std::nullopt : std::optional(*found->second.string());
-}
-
 TEST_F(ControllerTest, RunsTickAtOnceThenEverySecondAndTheSequenceSpansRuns) {
     std::vector<JSONObject> replaced;
     const auto old = controller->start([&](const JSONObject& snapshot) { replaced.push_back(snapshot); });
@@ -55,24 +49,23 @@ TEST_F(ControllerTest, RunsTickAtOnceThenEverySecondAndTheSequenceSpansRuns) {
     EXPECT_EQ(snapshots().size(), 4u);
 }
 
+// Only the music app's own codes leave the process; anything else is "music_unavailable".
 TEST_F(ControllerTest, UnreadableMusicAppGivesOfflineSnapshotsWithSafeCodesAndPollingGoesOn) {
-    const std::vector<std::pair<std::function<void()>, std::string>> cases = {
-        {[] { throw std::runtime_error("automation_required"); }, "automation_required"},
-        {[] { throw std::runtime_error("automation_denied"); }, "automation_denied"},
-        {[] { throw std::runtime_error("music_not_running"); }, "music_not_running"},
-        {[] { throw std::runtime_error("music_timeout"); }, "music_timeout"},
-        {[] { throw std::runtime_error("Connection to /home/user/.music lost"); }, "music_unavailable"},
-        {[] { throw NativeException(NativeError::invalidCommand); }, "invalid_native_command"},
-        {[] { throw 42; }, "music_unavailable"},
-    };
+    std::vector<std::pair<std::exception_ptr, std::string>> cases = {
+        {std::make_exception_ptr(std::runtime_error("Lost /home/user/.music")), "music_unavailable"},
+        {std::make_exception_ptr(NativeException(NativeError::invalidCommand)), "invalid_native_command"},
+        {std::make_exception_ptr(42), "music_unavailable"}};
+    for (const char* code : {"automation_required", "automation_denied", "music_not_running", "music_timeout",
+                             "track_unavailable", "native_write_uncertain", "native_command_expired"}) {
+        cases.emplace_back(std::make_exception_ptr(std::runtime_error(code)), code);
+    }
     clock += 123'456us; // updatedAt keeps its fraction of a millisecond
     const auto run = startRun();
     queue.drain();
     int sequence = 1;
-    for (const auto& [fail, code] : cases) {
-        access->onSnapshot = [&fail = fail]() -> JSONObject {
-            fail();
-            return {};
+    for (const auto& [error, code] : cases) {
+        access->onSnapshot = [&error = error]() -> JSONObject {
+            std::rethrow_exception(error);
         };
         queue.advance(1s);
         auto offline = *JSONValue::parse(R"({"provider":"applemusic","state":"offline",
@@ -83,8 +76,15 @@ TEST_F(ControllerTest, UnreadableMusicAppGivesOfflineSnapshotsWithSafeCodesAndPo
     }
     access->onSnapshot = returning(playingSnapshot("Back"));
     queue.advance(1s);
-    EXPECT_EQ(snapshots().back().at("state"), JSONValue("playing"));
+    EXPECT_EQ(snapshots().back(), stamped(playingSnapshot("Back"), run, ++sequence));
 }
+
+JSONObject withArtwork(JSONObject snapshot, const JSONValue& artwork) {
+    snapshot["track"].object()->insert_or_assign("artworkBase64", artwork);
+    return snapshot;
+}
+
+using Artworks = std::vector<std::optional<std::string>>;
 
 class ArtworkTest : public ControllerTest {
 protected:
@@ -94,12 +94,28 @@ protected:
         access->onArtwork =
             returning(std::optional(withArtwork(playingSnapshot(name, trackRef), "art:" + name)));
     }
+    // Runs both queues until neither has work left.
+    void settle() {
+        while (queue.drain() + artworkQueue.drain() > 0) {
+        }
+    }
     void tick() {
         queue.advance(1s);
         settle();
     }
+    // The artwork each published snapshot carried.
+    Artworks artworks() const {
+        Artworks found;
+        for (const auto& snapshot : snapshots()) {
+            const auto& track = *snapshot.at("track").object();
+            const auto artwork = track.find("artworkBase64");
+            found.push_back(artwork == track.end() ? std::nullopt : std::optional(*artwork->second.string()));
+        }
+        return found;
+    }
 };
 
+// The poll never waits for artwork; it is re-published as soon as it arrives.
 TEST_F(ArtworkTest, FetchedOncePerTrackInTheBackgroundAndRepublished) {
     play("Song");
     startRun();
@@ -107,67 +123,49 @@ TEST_F(ArtworkTest, FetchedOncePerTrackInTheBackgroundAndRepublished) {
     tick();
     play("Song", "REF-2"); // alike in name, artist and album: the same entry
     tick();
-    const auto all = snapshots();
-    ASSERT_EQ(all.size(), 4u);
-    EXPECT_EQ(artworkOf(all[0]), std::nullopt); // the poll never waits for artwork
-    EXPECT_EQ(artworkOf(all[1]), "art:Song");   // re-published as soon as it arrived
-    EXPECT_EQ(all[1].at("sequence"), JSONValue(2));
-    EXPECT_EQ(artworkOf(all[3]), "art:Song");
-    EXPECT_EQ(access->artworkReads, 1);
-
-    // Names need not be valid UTF-8 to be told apart; a track without an artist has no artwork.
-    play("Caf\xE9");
+    play("Caf\xE9"); // names need not be valid UTF-8 to be told apart
     tick();
-    EXPECT_EQ(artworkOf(snapshots().back()), "art:Caf\xE9");
-    auto anonymous = playingSnapshot("Song");
+    EXPECT_EQ(artworks(),
+              (Artworks{std::nullopt, "art:Song", "art:Song", "art:Song", std::nullopt, "art:Caf\xE9"}));
+
+    auto anonymous = playingSnapshot("Song"); // a track without an artist has no artwork
     anonymous["track"].object()->insert_or_assign("artist", nullptr);
     access->onSnapshot = returning(anonymous);
     tick();
     EXPECT_EQ(access->artworkReads, 2);
 }
 
-TEST_F(ArtworkTest, MissingArtworkIsAskedForAgainOneFetchAtATime) {
+TEST_F(ArtworkTest, OneFetchAtATimeAndWhatDoesNotFitIsDiscardedAndAskedForAgain) {
     startRun();
     queue.drain();
     queue.advance(2s); // two more ticks while the first fetch is still queued
     EXPECT_EQ(artworkQueue.drain(), 1u);
-    settle();
-    access->onArtwork = []() -> std::optional<JSONObject> {
-        throw std::runtime_error("music_timeout");
-    };
-    tick();
-    tick();
-    EXPECT_EQ(access->artworkReads, 3);
-    for (const auto& snapshot : snapshots()) {
-        EXPECT_EQ(artworkOf(snapshot), std::nullopt);
-    }
-}
 
-TEST_F(ArtworkTest, ArtworkOfAnotherTrackOrRunIsDiscardedAndNotCached) {
-    const auto song = std::optional(withArtwork(playingSnapshot("Song"), "art:Song"));
-    const std::vector<std::pair<std::function<void()>, std::optional<JSONObject>>> cases = {
+    const auto song = returning(std::optional(withArtwork(playingSnapshot("Song"), "art:Song")));
+    const std::vector<std::pair<std::function<void()>, std::function<std::optional<JSONObject>()>>> cases = {
+        {[] {},
+         []() -> std::optional<JSONObject> {
+             throw std::runtime_error("music_timeout");
+         }},
         {[this] { play("Next"), queue.advance(1s); }, song}, // the track changed meanwhile
-        {[] {}, withArtwork(playingSnapshot("Other"), "art:Other")},
-        {[] {}, withArtwork(playingSnapshot("Song"), 12)},
+        {[] {}, returning(std::optional(withArtwork(playingSnapshot("Other"), "art:Other")))},
+        {[] {}, returning(std::optional(withArtwork(playingSnapshot("Song"), 12)))},
         {[this] { controller->stop(); }, song},
     };
     for (const auto& [duringFetch, result] : cases) {
         play("Song");
-        access->onArtwork = returning(result);
+        access->onArtwork = result;
         startRun();
         queue.drain();
-        log.clear();
         duringFetch();
         settle();
-        for (const auto& snapshot : snapshots()) {
-            EXPECT_EQ(artworkOf(snapshot), std::nullopt);
-        }
     }
+    EXPECT_EQ(artworks(), Artworks(snapshots().size()));
     play("Song");
     startRun();
     settle();
-    EXPECT_EQ(access->artworkReads, 5);
-    EXPECT_EQ(artworkOf(snapshots().back()), "art:Song");
+    EXPECT_EQ(access->artworkReads, 7);
+    EXPECT_EQ(artworks().back(), "art:Song");
 }
 
 TEST_F(ArtworkTest, CacheStartsOverWithTheThirtyThirdTrack) {
