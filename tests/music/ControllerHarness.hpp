@@ -28,6 +28,10 @@ inline JSONObject playingSnapshot(const std::string& name, const std::string& tr
     return snapshot;
 }
 
+inline double epochMs(std::chrono::system_clock::time_point time) {
+    return std::chrono::duration<double, std::milli>(time.time_since_epoch()).count();
+}
+
 // A hook that always gives the same answer.
 template <class T> std::function<T()> returning(T value) {
     return [value] {
@@ -69,9 +73,6 @@ protected:
     std::string startRun() {
         return controller->start([this](const JSONObject& snapshot) { log.emplace_back(snapshot); });
     }
-    double nowMs() const {
-        return std::chrono::duration<double, std::milli>(clock.time_since_epoch()).count();
-    }
 
     template <class T> std::vector<T> logged() const {
         std::vector<T> found;
@@ -88,7 +89,7 @@ protected:
     // A getFavorite of track "REF-1" in the given run, expiring in ten seconds.
     JSONObject commandPayload(const std::string& run) const {
         return JSONObject{{"generation", run},
-                          {"expiresAt", nowMs() + 10'000},
+                          {"expiresAt", epochMs(clock) + 10'000},
                           {"action", "getFavorite"},
                           {"trackRef", "REF-1"},
                           {"nativeGeneration", "N-7"}};
