@@ -5,6 +5,8 @@
 #include "CompanionCore/music/ScriptingMusicAccess.hpp"
 #include "bridge/BridgeHarness.hpp"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 
 namespace kavrel {
