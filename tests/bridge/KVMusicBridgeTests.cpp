@@ -87,17 +87,6 @@ TEST_F(BridgeTest, ConnectionAndScriptingFailuresAreTheirCodesAndNeverPrompt) {
     }
 }
 
-TEST_F(BridgeTest, StoppedPlayerGivesTheBaseSnapshot) {
-    app.addTrack(simulatedTrack(1));
-    app.play(1, music::playerStateStopped);
-    app.setPosition(30);
-    const KVDictionary snapshot = bridge->readSnapshot();
-    EXPECT_EQ(at(snapshot, "state"), KVValue("stopped"));
-    EXPECT_EQ(at(snapshot, "positionMs"), KVValue(0));
-    EXPECT_EQ(at(snapshot, "track"), KVValue(nullptr));
-    EXPECT_EQ(at(snapshot, "updatedAt"), KVValue(1.7e12 + 1000 * 1000));
-}
-
 TEST_F(BridgeTest, TracksAreCapturedVerifiedAndReusedWhileTheirIdentityHolds) {
     auto added = simulatedTrack(1);
     added.favorited = true;
@@ -119,7 +108,7 @@ TEST_F(BridgeTest, TracksAreCapturedVerifiedAndReusedWhileTheirIdentityHolds) {
     }
 }
 
-TEST_F(BridgeTest, TracksThatCannotBeCapturedAreSharedReadOnly) {
+TEST_F(BridgeTest, TracksThatCannotBeCapturedAreSharedReadOnlyAndAStoppedPlayerSharesNone) {
     auto noPersistentID = simulatedTrack(1);
     noPersistentID.persistentID = "0123456789ABCDE"; // 15 characters
     const KVDictionary shared = playAndRead(noPersistentID);
@@ -133,6 +122,15 @@ TEST_F(BridgeTest, TracksThatCannotBeCapturedAreSharedReadOnly) {
     const KVDictionary playback = trackOf(bridge->readPlaybackSnapshot());
     EXPECT_EQ(at(playback, "favoriteWritable"), KVValue(false));
     EXPECT_EQ(at(playback, "favorited"), KVValue(nullptr));
+
+    // A stopped player shares no track and no position.
+    app.play(2, music::playerStateStopped);
+    app.setPosition(30);
+    const KVDictionary stopped = bridge->readSnapshot();
+    EXPECT_EQ(at(stopped, "state"), KVValue("stopped"));
+    EXPECT_EQ(at(stopped, "positionMs"), KVValue(0));
+    EXPECT_EQ(at(stopped, "track"), KVValue(nullptr));
+    EXPECT_EQ(at(stopped, "updatedAt"), KVValue(1.7e12 + 1000 * 1000));
 }
 
 TEST_F(BridgeTest, TextLimitsAndOddPositions) {

@@ -67,9 +67,7 @@ TEST(DescriptorTest, BooleansComeInThreeTypesAndOnlyOneByteBools) {
         {AEDesc::makeLong(1), {}}};
     for (const auto& [descriptor, value] : rows) {
         EXPECT_EQ(KVMusicDescriptorBooleanValue(&descriptor), value);
-        EXPECT_EQ(KVMusicDescriptorIsBoolean(&descriptor), value.has_value());
     }
-    EXPECT_FALSE(KVMusicDescriptorIsBoolean(nullptr));
     EXPECT_EQ(KVMusicDescriptorBooleanValue(nullptr), std::nullopt);
 }
 

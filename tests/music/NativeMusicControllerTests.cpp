@@ -43,7 +43,7 @@ protected:
     std::vector<JSONObject> snapshots;
 };
 
-TEST_F(ControllerTest, RunsTickAtOnceThenEverySecondAndTheSequenceSpansRuns) {
+TEST_F(ControllerTest, RunsTickAtOnceThenEverySecondWithASequenceSpanningRunsAndOfflineSnapshots) {
     std::vector<JSONObject> replaced;
     const auto old = controller->start([&](const JSONObject& snapshot) { replaced.push_back(snapshot); });
     const auto first = startRun();
@@ -63,6 +63,32 @@ TEST_F(ControllerTest, RunsTickAtOnceThenEverySecondAndTheSequenceSpansRuns) {
     EXPECT_TRUE(replaced.empty());
     EXPECT_EQ(access->snapshotReads, 4); // the replaced run's queued tick did not read
 
+    // Only the music app's own codes leave the process in an offline snapshot; anything else is
+    // "music_unavailable".
+    std::vector<std::pair<std::exception_ptr, std::string>> failures = {
+        {std::make_exception_ptr(std::runtime_error("Lost /home/user/.music")), "music_unavailable"},
+        {std::make_exception_ptr(NativeException(NativeError::invalidCommand)), "invalid_native_command"},
+        {std::make_exception_ptr(42), "music_unavailable"}};
+    for (const char* code : {"automation_required", "automation_denied", "music_not_running", "music_timeout",
+                             "track_unavailable", "native_write_uncertain", "native_command_expired"}) {
+        failures.emplace_back(std::make_exception_ptr(std::runtime_error(code)), code);
+    }
+    clock += 123'456us; // updatedAt keeps its fraction of a millisecond
+    auto offline = *JSONValue::parse(R"({"provider":"applemusic","state":"offline",
+        "updatedAt":1700000000123.456,"track":null,"positionMs":0,"durationMs":0})")
+                        .object();
+    for (const auto& [error, code] : failures) {
+        access->onSnapshot = [&error = error]() -> JSONObject {
+            std::rethrow_exception(error);
+        };
+        queue.advance(1s);
+        offline.insert_or_assign("code", code);
+        ASSERT_EQ(snapshots.back(), stamped(offline, second, static_cast<int>(snapshots.size()))) << code;
+    }
+    access->onSnapshot = returning(playingSnapshot("Back")); // polling goes on
+    queue.advance(1s);
+    EXPECT_EQ(snapshots.back(), stamped(playingSnapshot("Back"), second, 15));
+
     // A stop while the music app is read drops the reading; a stopped or destroyed controller reads nothing.
     access->onSnapshot = [this] {
         controller->stop();
@@ -73,38 +99,8 @@ TEST_F(ControllerTest, RunsTickAtOnceThenEverySecondAndTheSequenceSpansRuns) {
     startRun();
     controller.reset();
     queue.advance(3s);
-    EXPECT_EQ(access->snapshotReads, 5);
-    EXPECT_EQ(snapshots.size(), 4u);
-}
-
-// Only the music app's own codes leave the process; anything else is "music_unavailable".
-TEST_F(ControllerTest, UnreadableMusicAppGivesOfflineSnapshotsWithSafeCodesAndPollingGoesOn) {
-    std::vector<std::pair<std::exception_ptr, std::string>> cases = {
-        {std::make_exception_ptr(std::runtime_error("Lost /home/user/.music")), "music_unavailable"},
-        {std::make_exception_ptr(NativeException(NativeError::invalidCommand)), "invalid_native_command"},
-        {std::make_exception_ptr(42), "music_unavailable"}};
-    for (const char* code : {"automation_required", "automation_denied", "music_not_running", "music_timeout",
-                             "track_unavailable", "native_write_uncertain", "native_command_expired"}) {
-        cases.emplace_back(std::make_exception_ptr(std::runtime_error(code)), code);
-    }
-    clock += 123'456us; // updatedAt keeps its fraction of a millisecond
-    const auto run = startRun();
-    queue.drain();
-    int sequence = 1;
-    for (const auto& [error, code] : cases) {
-        access->onSnapshot = [&error = error]() -> JSONObject {
-            std::rethrow_exception(error);
-        };
-        queue.advance(1s);
-        auto offline = *JSONValue::parse(R"({"provider":"applemusic","state":"offline",
-            "updatedAt":1700000000123.456,"track":null,"positionMs":0,"durationMs":0})")
-                            .object();
-        offline.emplace("code", code);
-        ASSERT_EQ(snapshots.back(), stamped(offline, run, ++sequence)) << code;
-    }
-    access->onSnapshot = returning(playingSnapshot("Back"));
-    queue.advance(1s);
-    EXPECT_EQ(snapshots.back(), stamped(playingSnapshot("Back"), run, ++sequence));
+    EXPECT_EQ(access->snapshotReads, 16);
+    EXPECT_EQ(snapshots.size(), 15u);
 }
 
 JSONObject withArtwork(JSONObject snapshot, const JSONValue& artwork) {
