@@ -138,27 +138,21 @@ TEST_F(BridgeTest, TextLimitsAndOddPositions) {
     radio.artist = "";
     EXPECT_TRUE(playAndRead(radio).empty());
 
-    struct Row {
-        std::size_t name, artist, album;
-        double position;
-        bool shared;
-        std::size_t albumKept;
-    };
-    int id = 2;
-    for (const auto& row :
-         {Row{1000, 1000, 1000, -4, true, 1000}, Row{1001, 5, 5, 1, false, 0}, Row{5, 1001, 5, 1, false, 0},
-          Row{5, 5, 1001, std::numeric_limits<double>::infinity(), true, 0}}) {
-        auto made = simulatedTrack(id++);
-        made.name = std::string(row.name, 'n');
-        made.artist = std::string(row.artist, 'a');
-        made.album = std::string(row.album, 'l');
-        app.setPosition(row.position);
-        const KVDictionary track = playAndRead(made);
-        ASSERT_EQ(!track.empty(), row.shared) << row.name << ' ' << row.artist;
-        if (row.shared) {
-            EXPECT_EQ(at(track, "album"), KVValue(std::string(row.albumKept, 'l')));
-            EXPECT_EQ(at(bridge->readSnapshot(), "positionMs"), KVValue(0.0));
-        }
+    // The lengths of name, artist and album, and the album shared (absent: no track shared).
+    for (const auto& [name, artist, album, shared] :
+         {std::tuple{1000, 1000, 1000, KVValue(std::string(1000, 'l'))},
+          {1001, 5, 5, KVValue("<absent>")},
+          {5, 1001, 5, KVValue("<absent>")},
+          {5, 5, 1001, KVValue("")}}) {
+        auto made = simulatedTrack(name + artist + album);
+        made.name = std::string(name, 'n');
+        made.artist = std::string(artist, 'a');
+        made.album = std::string(album, 'l');
+        EXPECT_EQ(at(playAndRead(made), "album"), shared) << name << ' ' << artist << ' ' << album;
+    }
+    for (const double position : {-4.0, std::numeric_limits<double>::infinity()}) {
+        app.setPosition(position);
+        EXPECT_EQ(at(bridge->readSnapshot(), "positionMs"), KVValue(0.0));
     }
 }
 
