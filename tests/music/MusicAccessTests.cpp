@@ -38,9 +38,7 @@ std::string codeThrownBy(const std::function<void()>& action) {
 TEST(MusicAccess, TheGuardedReadAsksTheAdmissionBeforeAndAfterAndNeverReadsOnceWithdrawn) {
     MinimalAccess access;
     MusicAccess& guarded = access;
-    const MusicAccess::Admission admission = [&] {
-        return access.admitted;
-    };
+    const MusicAccess::Admission admission([&] { return access.admitted; });
     EXPECT_TRUE(guarded.favorite("REF", admission));
     access.withdrawOnRead = true;
     EXPECT_EQ(codeThrownBy([&] { guarded.favorite("REF", admission); }), "native_command_expired");
