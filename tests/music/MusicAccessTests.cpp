@@ -1,28 +1,28 @@
-// The access seam: its defaults, the bridge behind it, and the diagnostics report built from it.
+// The access seam: its guarded read, the bridge behind it, and the diagnostics report built from it.
 
 #include "CompanionCore/music/MusicDiagnosticsReport.hpp"
 #include "CompanionCore/music/NativeMusicController.hpp"
 #include "CompanionCore/music/ScriptingMusicAccess.hpp"
 #include "bridge/BridgeHarness.hpp"
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 
 namespace kavrel {
 namespace {
 
-// Provides only what every implementation must; everything else comes from the defaults.
+// Provides only what every implementation must; a read withdraws the admission once told to.
 class MinimalAccess final : public MusicAccess {
 public:
-    using MusicAccess::favorite;
     JSONObject snapshot() override { return {}; }
     bool favorite(const std::string&) override {
         ++reads;
-        duringRead();
+        admitted = !withdrawOnRead;
         return true;
     }
     bool setFavorite(const std::string&, bool desired, const Admission&) override { return desired; }
-    std::function<void()> duringRead = [] {
-    };
+    bool admitted = true, withdrawOnRead = false;
     int reads = 0;
 };
 
@@ -35,22 +35,15 @@ std::string codeThrownBy(const std::function<void()>& action) {
     return "";
 }
 
-TEST(MusicAccess, DefaultsNeedNothingBeyondTheRequiredOperationsAndGuardTheRead) {
+TEST(MusicAccess, TheGuardedReadAsksTheAdmissionBeforeAndAfterAndNeverReadsOnceWithdrawn) {
     MinimalAccess access;
-    EXPECT_NO_THROW(access.requestAuthorization());
-    EXPECT_EQ(access.favoriteDiagnostics(), (JSONObject{{"stage", "not_observed"}}));
-    EXPECT_EQ(access.artworkSnapshot(), std::nullopt);
-    bool admitted = true;
-    EXPECT_TRUE(access.favorite("REF", [&] { return admitted; }));
-    // Withdrawn during the read, then before it: expired both times, and never read once withdrawn.
-    access.duringRead = [&] {
-        admitted = false;
-    };
-    for (int reads : {2, 2}) {
-        EXPECT_EQ(codeThrownBy([&] { access.favorite("REF", [&] { return admitted; }); }),
-                  "native_command_expired");
-        EXPECT_EQ(access.reads, reads);
-    }
+    MusicAccess& guarded = access;
+    const MusicAccess::Admission admission([&] { return access.admitted; });
+    EXPECT_TRUE(guarded.favorite("REF", admission));
+    access.withdrawOnRead = true;
+    EXPECT_EQ(codeThrownBy([&] { guarded.favorite("REF", admission); }), "native_command_expired");
+    EXPECT_EQ(codeThrownBy([&] { guarded.favorite("REF", admission); }), "native_command_expired");
+    EXPECT_EQ(access.reads, 2);
 }
 
 // Names the bytes it was given, so a test sees which artwork reached the snapshot.
@@ -79,10 +72,8 @@ TEST(ScriptingMusicAccess, ConvertsTheBridgesAnswersAndKeepsItsErrorCodes) {
     // Artwork comes from the artwork bridge only: the poll bridge's snapshots stay small.
     EXPECT_EQ(access.artworkSnapshot()->at("track").object()->at("artworkBase64"), JSONValue("thumb:jpg"));
     const JSONObject snapshot = access.snapshot();
-    const JSONObject& shared = *snapshot.at("track").object();
-    EXPECT_EQ(shared.count("artworkBase64"), 0u);
-    EXPECT_EQ(shared.at("favorited"), JSONValue(true));
-    EXPECT_EQ(codeThrownBy([&] { access.favorite("unknown", [] { return true; }); }), "track_unavailable");
+    EXPECT_EQ(snapshot.at("track").object()->count("artworkBase64"), 0u);
+    EXPECT_EQ(snapshot.at("track").object()->at("favorited"), JSONValue(true));
     app.setPlayerState(music::playerStateStopped);
     EXPECT_EQ(access.artworkSnapshot(), std::nullopt);
     app.setRunning(false);
