@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace kavrel {
@@ -38,14 +39,9 @@ class ModelTest : public SupervisorTest {
 protected:
     // Builds the model from the preferences as they are now.
     void makeModel(CompanionModel::DiscoveryRequest discoveryRequest = {}) {
-        model = CompanionModel::create({.loop = loop,
-                                        .helper = supervisor,
-                                        .music = music,
-                                        .preferences = ports,
-                                        .clipboard = ports,
-                                        .logger = ports,
-                                        .build = {"1.2.0", "42", "Debian GNU/Linux 12 (bookworm)"},
-                                        .discoveryRequest = std::move(discoveryRequest)});
+        const BuildInfo build{"1.2.0", "42", "Debian GNU/Linux 12 (bookworm)"};
+        model = CompanionModel::create(
+            {loop, supervisor, music, ports, ports, ports, build, std::move(discoveryRequest)});
     }
 
     // Runs the loop, the writer and the music queues until none has work left.
@@ -72,6 +68,11 @@ protected:
         settle();
     }
 
+    // Whether the model is busy, its notice and the type of the last command sent, once all is settled.
+    std::tuple<bool, std::string, std::string> seen() {
+        settle();
+        return {model->busy().value(), model->notice().value(), sentTypes().back()};
+    }
     int countSent(const std::string& type) { return static_cast<int>(std::ranges::count(sentTypes(), type)); }
     static JSONObject failurePayload(const std::string& code) { return {{"ok", false}, {"code", code}}; }
 
