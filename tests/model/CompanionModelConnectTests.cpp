@@ -42,12 +42,10 @@ TEST_F(ModelTest, ConnectSendsTheSettingsAndStoresThemAsTypedOnlyOnceAccepted) {
     answer("configure", failurePayload("invalid_origin"));
     EXPECT_EQ(seen(), std::tuple(false, HelperSupervisor::describe("invalid_origin"), "configure"));
     model->connect();
-    flush();
     answer("configure", {{"ok", "true"}, {"code", 5}}); // no Boolean, no text code: the generic failure
     EXPECT_EQ(seen(), std::tuple(false, expected::describeGeneric, "configure"));
     EXPECT_TRUE(ports.values.empty());
     model->connect();
-    flush();
     answer("configure", okPayload());
     EXPECT_EQ(ports.values,
               (decltype(ports.values){{"bridgeOrigin", "https://kavrel.example/"}, {"roonHost", host}}));
@@ -156,14 +154,12 @@ TEST_F(ModelTest, AFailedConfigureOrAResetWhilePublishingResumesWithStopThenStar
     started();
     const auto before = sent().size();
     model->connect();
-    flush();
     answer("configure", failurePayload("bridge_unreachable"));
     answer("stop", failurePayload("failed"));
     answer("start", okPayload({{"nativeGeneration", "NATIVE-2"}}));
     for (const auto& [reply, notice] : {std::pair<JSONObject, std::string>{{}, expected::roonResetFailed},
                                         {okPayload(), expected::roonReset}}) {
         model->resetRoon();
-        flush();
         answer("resetRoon", reply);
         EXPECT_EQ(seen(), std::tuple(false, notice, "status"));
         answer("stop", okPayload());

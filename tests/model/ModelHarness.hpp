@@ -68,6 +68,11 @@ protected:
         settle();
     }
 
+    // Answers the last command of that type once what the model just did is written.
+    void answer(const std::string& type, JSONObject payload) {
+        flush();
+        SupervisorTest::answer(type, std::move(payload));
+    }
     // Whether the model is busy, its notice and the type of the last command sent, once all is settled.
     std::tuple<bool, std::string, std::string> seen() {
         settle();
