@@ -38,10 +38,9 @@ struct MemoryPorts final : Preferences, Clipboard, Logger {
 class ModelTest : public SupervisorTest {
 protected:
     // Builds the model from the preferences as they are now.
-    void makeModel(CompanionModel::DiscoveryRequest discoveryRequest = {}) {
+    void makeModel() {
         const BuildInfo build{"1.2.0", "42", "Debian GNU/Linux 12 (bookworm)"};
-        model = CompanionModel::create(
-            {loop, supervisor, music, ports, ports, ports, build, std::move(discoveryRequest)});
+        model = CompanionModel::create({loop, supervisor, music, ports, ports, ports, build});
     }
 
     // Runs the loop, the writer and the music queues until none has work left.
