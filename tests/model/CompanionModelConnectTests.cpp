@@ -10,33 +10,27 @@ std::string repeated(const std::string& piece, int times) {
     return times > 0 ? piece + repeated(piece, times - 1) : "";
 }
 
-TEST_F(ModelTest, PreferencesKeepTheirTypesAndConstructionSendsNothing) {
-    const auto settings = [this] {
-        return std::tuple(model->roonEnabled().value(), model->appleMusicEnabled().value(),
-                          model->bridgeOrigin().value(), model->roonHost().value());
-    };
-    ports.values = {{"roonEnabled", "no"}, {"roonHost", 7}}; // only a stored Boolean turns the relay off
-    makeModel();
-    EXPECT_EQ(settings(), std::tuple(true, false, "https://kavrel.app", ""));
-    ports.values = {
-        {"roonEnabled", false}, {"appleMusicEnabled", true}, {"bridgeOrigin", "https://a.example/"}};
-    makeModel();
-    EXPECT_EQ(settings(), std::tuple(false, true, "https://a.example/", ""));
-    flush();
-    EXPECT_EQ(launcher.childCount(), 0u);
-}
-
-// The settings go out with the origin's slash dropped and are stored as typed once the connector took
-// them. A Roon host may hold 512 bytes; one of 513, like an origin with a path, sends nothing.
+// Preferences keep their types: only a stored Boolean turns the relay off. The settings go out with the
+// origin's slash dropped and are stored as typed once the connector took them. A Roon host may hold 512
+// bytes; one of 513, like an origin with a path, sends nothing.
 TEST_F(ModelTest, ConnectSendsTheSettingsAndStoresThemAsTypedOnlyOnceAccepted) {
     const std::string host = repeated("\u00E9", 256); // 512 bytes in 256 characters
+    ports.values = {{"roonEnabled", "no"},
+                    {"appleMusicEnabled", true},
+                    {"bridgeOrigin", "https://a.example/"},
+                    {"roonHost", 7}};
+    const auto stored = ports.values;
     makeModel();
+    flush();
+    EXPECT_EQ(launcher.childCount(), 0u); // construction sends nothing
+    EXPECT_EQ(std::tuple(model->bridgeOrigin().value(), model->roonHost().value()),
+              std::tuple("https://a.example/", ""));
     model->bridgeOrigin().set("https://kavrel.example/");
     model->roonHost().set(host);
     ready();
     EXPECT_EQ(lastSent("configure").payload, (JSONObject{{"bridgeOrigin", "https://kavrel.example"},
                                                          {"roonHost", host},
-                                                         {"appleMusicEnabled", false},
+                                                         {"appleMusicEnabled", true},
                                                          {"roonEnabled", true}}));
     EXPECT_EQ(seen(), std::tuple(true, "", "configure"));
     answer("configure", failurePayload("invalid_origin"));
@@ -44,11 +38,11 @@ TEST_F(ModelTest, ConnectSendsTheSettingsAndStoresThemAsTypedOnlyOnceAccepted) {
     model->connect();
     answer("configure", {{"ok", "true"}, {"code", 5}}); // no Boolean, no text code: the generic failure
     EXPECT_EQ(seen(), std::tuple(false, expected::describeGeneric, "configure"));
-    EXPECT_TRUE(ports.values.empty());
+    EXPECT_EQ(ports.values, stored);
     model->connect();
     answer("configure", okPayload());
-    EXPECT_EQ(ports.values,
-              (decltype(ports.values){{"bridgeOrigin", "https://kavrel.example/"}, {"roonHost", host}}));
+    EXPECT_EQ(ports.values.at("bridgeOrigin"), JSONValue("https://kavrel.example/"));
+    EXPECT_EQ(ports.values.at("roonHost"), JSONValue(host));
     answer("start", failurePayload("pairing_required"));
     EXPECT_EQ(seen(), std::tuple(false, expected::startFailed, "status"));
 
@@ -145,7 +139,10 @@ TEST_F(ModelTest, WhileBusyTheOperationsDoNothingAndTheRoonSwitchIsStoredAndSent
     model->setRoonEnabled(false);
     EXPECT_EQ(ports.values.at("roonEnabled"), JSONValue(false));
     flush();
-    EXPECT_EQ(lastSent("configure").payload.at("roonEnabled"), JSONValue(false));
+    EXPECT_EQ(lastSent("configure").payload, (JSONObject{{"bridgeOrigin", "https://kavrel.app"},
+                                                         {"roonHost", ""},
+                                                         {"appleMusicEnabled", false},
+                                                         {"roonEnabled", false}}));
 }
 
 // A failed configure, and a reset either way, bring a connector that was publishing back with stop and
