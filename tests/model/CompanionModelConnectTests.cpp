@@ -81,42 +81,34 @@ TEST_F(ModelTest, PairingMeasuresBytesBeforeTrimmingTrimsUnicodeSpaceAndUsesTheC
 // nor sets a text, stores nothing and sends nothing.
 TEST_F(ModelTest, ALateReplyOfAReplacedTransactionChangesNothing) {
     ports.values = {{"roonHost", "core:9330"}};
-    const auto configured = [this](JSONObject reply) {
-        answer("configure", std::move(reply));
-    };
-    struct Row {
-        std::function<void()> leaveInFlight;
-        std::string type;
-        JSONObject reply;
-    };
-    const std::vector<Row> rows = {
+    const std::vector<std::tuple<std::function<void()>, std::string, JSONObject>> rows = {
         {[] {}, "configure", okPayload()},
-        {[&] { configured(okPayload()); }, "start", failurePayload("pairing_required")},
-        {[&] { configured({}), model->pairingCode().set("1"), model->pair(false); }, "pair", okPayload()},
-        {[&] { configured({}), model->resetRoon(); }, "resetRoon", {}},
+        {[&] { answer("configure", okPayload()); }, "start", failurePayload("pairing_required")},
+        {[&] { answer("configure", {}), model->pairingCode().set("1"), model->pair(false); }, "pair",
+         okPayload()},
+        {[&] { answer("configure", {}), model->resetRoon(); }, "resetRoon", {}},
         {[&] {
-             configured(okPayload());
+             answer("configure", okPayload());
              answer("start", okPayload({{"nativeGeneration", "N"}}));
              model->connect(); // publishing: a failed configure resumes with stop, then start
-             flush();
-             configured({});
+             answer("configure", {});
          },
          "stop", okPayload()},
     };
-    for (const auto& row : rows) {
+    for (const auto& [leaveInFlight, type, reply] : rows) {
         ready();
-        row.leaveInFlight();
+        leaveInFlight();
         flush();
-        const Envelope late = lastSent(row.type);
+        const Envelope late = lastSent(type);
         model->stop();
-        EXPECT_EQ(seen(), std::tuple(false, expected::paused, "stop")) << row.type;
+        EXPECT_EQ(seen(), std::tuple(false, expected::paused, "stop")) << type;
         answer("stop", okPayload());
         EXPECT_EQ(sentTypes().back(), "status");
         model->connect(); // the newest transaction: busy, with an empty notice
         ports.values.clear();
-        child().answer(late, row.reply);
-        EXPECT_EQ(seen(), std::tuple(true, "", "configure")) << row.type;
-        EXPECT_TRUE(ports.values.empty()) << row.type;
+        child().answer(late, reply);
+        EXPECT_EQ(seen(), std::tuple(true, "", "configure")) << type;
+        EXPECT_TRUE(ports.values.empty()) << type;
         child().exit();
         settle();
     }
