@@ -78,7 +78,6 @@ TEST_F(ModelTest, TheSwitchAsksForPermissionOnlyWhenTurnedOnAndDropsALateAnswer)
     };
     model->allowMusic();
     model->setAppleMusicEnabled(false); // drops the answer
-    model->notice().set("");
     EXPECT_EQ(seen(), std::tuple(true, "", "configure"));
     EXPECT_EQ(model->musicState().value(), expected::sharingOff);
     answer("configure", okPayload());
