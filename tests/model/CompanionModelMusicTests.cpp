@@ -24,7 +24,7 @@ TEST_F(ModelTest, OnlyTheCurrentRunAndStartExchangeSnapshotsAndNativeCommands) {
     JSONObject current{{"nativeGeneration", "NATIVE-1"}, {"generation", run}, {"action", "getFavorite"}};
     current.insert({{"trackRef", "R"}, {"expiresAt", 1'700'000'010'000.0}});
     EXPECT_EQ(command(current).payload.at("data"), JSONValue(JSONObject{{"favorited", true}}));
-    const JSONObject stale{{"nativeGeneration", 1}, {"generation", "G"}};
+    const JSONObject stale{{"nativeGeneration", "NATIVE-0"}, {"generation", "G"}};
     JSONObject refused{{"ok", false}, {"code", "native_bridge_unavailable"}};
     EXPECT_EQ(command({}), Envelope("N-2", "nativeResult", refused));
     refused.insert(stale.begin(), stale.end()); // echoed as they came
