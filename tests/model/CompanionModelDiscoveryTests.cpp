@@ -15,10 +15,7 @@ TEST_F(ModelTest, TheAutomaticSearchRunsOnceForAnEmptyHostBeforeConnecting) {
     ready();
     const auto types = sentTypes();
     EXPECT_LT(std::ranges::find(types, "discoverRoon"), std::ranges::find(types, "configure"));
-    EXPECT_EQ(model->roonDiscovery().value(), RoonDiscoveryState::searching);
-    child().exit();
-    settle();
-    EXPECT_EQ(model->roonDiscovery().value(), RoonDiscoveryState::unavailable);
+    exitChild();
     launchReady();
     settle();
     EXPECT_EQ(countSent("discoverRoon"), 0);
@@ -44,8 +41,7 @@ TEST_F(ModelTest, EachReplyGivesItsStateAndOneLogLine) {
     }
     EXPECT_EQ(countSent("discoverRoon"), 6);
     model->findRoonServer();
-    child().exit();
-    settle();
+    exitChild();
     EXPECT_EQ(model->roonDiscovery().value(), RoonDiscoveryState::unavailable);
     EXPECT_EQ(ports.lines.size(), 6u);
 }
