@@ -5,24 +5,10 @@
 namespace kavrel {
 namespace {
 
-// Without the connector a search is unavailable at once; with it, the search runs on its own once,
-// before the first configure, when the host is empty but for white space.
-TEST_F(ModelTest, TheAutomaticSearchRunsOnceForAnEmptyHostBeforeConnecting) {
-    ports.values = {{"roonHost", " \u00A0\u2029"}};
-    makeModel();
-    model->findRoonServer();
-    EXPECT_EQ(model->roonDiscovery().value(), RoonDiscoveryState::unavailable);
-    ready();
-    const auto types = sentTypes();
-    EXPECT_LT(std::ranges::find(types, "discoverRoon"), std::ranges::find(types, "configure"));
-    exitChild();
-    launchReady();
-    settle();
-    EXPECT_EQ(countSent("discoverRoon"), 0);
-}
-
-// One search at a time; a search that the connector's exit overtook logs nothing.
-TEST_F(ModelTest, EachReplyGivesItsStateAndOneLogLine) {
+// Without the connector a search is unavailable at once. With it, the search runs on its own once, before
+// the first configure, when the host is empty but for white space; one search runs at a time, and one that
+// the connector's exit overtook logs nothing.
+TEST_F(ModelTest, DiscoveryRunsOnItsOwnOnceAndEachReplyGivesItsStateAndOneLogLine) {
     const std::vector<std::tuple<JSONObject, RoonDiscoveryState, std::string>> cases = {
         {okPayload({{"found", true}}), RoonDiscoveryState::found, "found"},
         {failurePayload("roon_not_found"), RoonDiscoveryState::notFound, "not_found"},
@@ -31,7 +17,13 @@ TEST_F(ModelTest, EachReplyGivesItsStateAndOneLogLine) {
         {{{"ok", false}, {"code", 404}}, RoonDiscoveryState::unavailable, "unavailable"},
         {{}, RoonDiscoveryState::unavailable, "unavailable"},
     };
+    ports.values = {{"roonHost", " \u00A0\u2029"}};
+    makeModel();
+    model->findRoonServer();
+    EXPECT_EQ(model->roonDiscovery().value(), RoonDiscoveryState::unavailable);
     ready();
+    const auto types = sentTypes();
+    EXPECT_LT(std::ranges::find(types, "discoverRoon"), std::ranges::find(types, "configure"));
     for (const auto& [payload, state, label] : cases) {
         model->findRoonServer(); // the first runs already
         model->findRoonServer();
@@ -44,6 +36,9 @@ TEST_F(ModelTest, EachReplyGivesItsStateAndOneLogLine) {
     exitChild();
     EXPECT_EQ(model->roonDiscovery().value(), RoonDiscoveryState::unavailable);
     EXPECT_EQ(ports.lines.size(), 6u);
+    launchReady();
+    settle();
+    EXPECT_EQ(countSent("discoverRoon"), 0);
 }
 
 TEST(RoonDiscoveryStateText, EveryStateHasItsSentence) {
