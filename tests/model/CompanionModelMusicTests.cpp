@@ -56,12 +56,15 @@ TEST_F(ModelTest, OnlyTheCurrentRunAndStartExchangeSnapshotsAndNativeCommands) {
     EXPECT_EQ(command(current).payload.at("code"), JSONValue("native_bridge_unavailable"));
 }
 
-TEST_F(ModelTest, TheSwitchAsksForPermissionOnlyWhenTurnedOnAndDropsALateAnswer) {
+TEST_F(ModelTest, TheSwitchGatesCommandsAsksForPermissionOnlyWhenTurnedOnAndDropsALateAnswer) {
     int asked = 0;
     access->onAuthorization = [&] {
         ++asked;
     };
-    started();
+    started(); // sharing off: even a command of the current start is refused
+    child().writeOutput(Envelope("N-1", "nativeCommand", {{"nativeGeneration", "NATIVE-1"}}).encodedLine());
+    settle();
+    EXPECT_EQ(sent().back().payload.at("code"), JSONValue("native_bridge_unavailable"));
     model->setAppleMusicEnabled(true);
     EXPECT_EQ(model->musicState().value(), expected::waitingForMusic);
     EXPECT_EQ(seen(), std::tuple(true, expected::permissionGranted, "configure"));
