@@ -42,17 +42,21 @@ TEST_F(ModelTest, ConnectSendsTheSettingsAndStoresThemAsTypedOnlyOnceAccepted) {
     answer("configure", okPayload());
     EXPECT_EQ(ports.values.at("bridgeOrigin"), JSONValue("https://kavrel.example/"));
     EXPECT_EQ(ports.values.at("roonHost"), JSONValue(host));
-    answer("start", failurePayload("pairing_required"));
-    EXPECT_EQ(seen(), std::tuple(false, expected::startFailed, "status"));
+    // A refused start, even one naming a native generation, admits no native command.
+    answer("start",
+           {{"ok", false}, {"code", "pairing_required"}, {"data", JSONObject{{"nativeGeneration", "N"}}}});
+    child().writeOutput(Envelope("N-1", "nativeCommand", {{"nativeGeneration", "N"}}).encodedLine());
+    EXPECT_EQ(seen(), std::tuple(false, expected::startFailed, "nativeResult"));
+    EXPECT_EQ(sent().back().payload.at("code"), JSONValue("native_bridge_unavailable"));
 
     model->roonHost().set(host + "h");
     model->connect();
-    EXPECT_EQ(seen(), std::tuple(false, expected::originRefused, "status"));
+    EXPECT_EQ(seen(), std::tuple(false, expected::originRefused, "nativeResult"));
     model->roonHost().set("");
     model->bridgeOrigin().set("https://kavrel.example/path");
     model->notice().set("");
     model->connect();
-    EXPECT_EQ(seen(), std::tuple(false, expected::originRefused, "status"));
+    EXPECT_EQ(seen(), std::tuple(false, expected::originRefused, "nativeResult"));
 }
 
 TEST_F(ModelTest, PairingMeasuresBytesBeforeTrimmingTrimsUnicodeSpaceAndUsesTheCodeOnce) {
