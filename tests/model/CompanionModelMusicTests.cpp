@@ -14,13 +14,6 @@ TEST_F(ModelTest, OnlyTheCurrentRunAndStartExchangeSnapshotsAndNativeCommands) {
     const std::string run = *lastSent("nativeSnapshot").payload.at("generation").string();
     EXPECT_EQ(lastSent("nativeSnapshot").payload.at("nativeGeneration"), JSONValue("NATIVE-1"));
     EXPECT_EQ(model->musicState().value(), "Music: playing");
-    int commands = 0;
-    const auto command = [&](JSONObject payload) {
-        child().writeOutput(
-            Envelope("N-" + std::to_string(++commands), "nativeCommand", std::move(payload)).encodedLine());
-        settle();
-        return sent().back();
-    };
     JSONObject current{{"nativeGeneration", "NATIVE-1"}, {"generation", run}, {"action", "getFavorite"}};
     current.insert({{"trackRef", "R"}, {"expiresAt", 1'700'000'010'000.0}});
     EXPECT_EQ(command(current).payload.at("data"), JSONValue(JSONObject{{"favorited", true}}));
@@ -62,9 +55,8 @@ TEST_F(ModelTest, TheSwitchGatesCommandsAsksForPermissionOnlyWhenTurnedOnAndDrop
         ++asked;
     };
     started(); // sharing off: even a command of the current start is refused
-    child().writeOutput(Envelope("N-1", "nativeCommand", {{"nativeGeneration", "NATIVE-1"}}).encodedLine());
-    settle();
-    EXPECT_EQ(sent().back().payload.at("code"), JSONValue("native_bridge_unavailable"));
+    EXPECT_EQ(command({{"nativeGeneration", "NATIVE-1"}}).payload.at("code"),
+              JSONValue("native_bridge_unavailable"));
     model->setAppleMusicEnabled(true);
     EXPECT_EQ(model->musicState().value(), expected::waitingForMusic);
     EXPECT_EQ(seen(), std::tuple(true, expected::permissionGranted, "configure"));

@@ -77,6 +77,13 @@ protected:
         settle();
         return {model->busy().value(), model->notice().value(), sentTypes().back()};
     }
+    // The connector sends a native command, numbered "N-1", "N-2", …; returns what the model answered.
+    Envelope command(JSONObject payload) {
+        const std::string id = "N-" + std::to_string(++commands);
+        child().writeOutput(Envelope(id, "nativeCommand", std::move(payload)).encodedLine());
+        settle();
+        return sent().back();
+    }
     int countSent(const std::string& type) { return static_cast<int>(std::ranges::count(sentTypes(), type)); }
     static JSONObject failurePayload(const std::string& code) { return {{"ok", false}, {"code", code}}; }
 
@@ -89,6 +96,7 @@ protected:
         [] { return std::chrono::system_clock::time_point(std::chrono::milliseconds(1'700'000'000'000)); },
         musicQueue, artworkQueue);
     std::shared_ptr<CompanionModel> model;
+    int commands = 0;
 };
 
 } // namespace kavrel
