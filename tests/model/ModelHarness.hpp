@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace kavrel {
@@ -37,15 +38,9 @@ struct MemoryPorts final : Preferences, Clipboard, Logger {
 class ModelTest : public SupervisorTest {
 protected:
     // Builds the model from the preferences as they are now.
-    void makeModel(CompanionModel::DiscoveryRequest discoveryRequest = {}) {
-        model = CompanionModel::create({.loop = loop,
-                                        .helper = supervisor,
-                                        .music = music,
-                                        .preferences = ports,
-                                        .clipboard = ports,
-                                        .logger = ports,
-                                        .build = {"1.2.0", "42", "Debian GNU/Linux 12 (bookworm)"},
-                                        .discoveryRequest = std::move(discoveryRequest)});
+    void makeModel() {
+        const BuildInfo build{"1.2.0", "42", "Debian GNU/Linux 12 (bookworm)"};
+        model = CompanionModel::create({loop, supervisor, music, ports, ports, ports, build});
     }
 
     // Runs the loop, the writer and the music queues until none has work left.
@@ -72,6 +67,23 @@ protected:
         settle();
     }
 
+    // Answers the last command of that type once what the model just did is written.
+    void answer(const std::string& type, JSONObject payload) {
+        flush();
+        SupervisorTest::answer(type, std::move(payload));
+    }
+    // Whether the model is busy, its notice and the type of the last command sent, once all is settled.
+    std::tuple<bool, std::string, std::string> seen() {
+        settle();
+        return {model->busy().value(), model->notice().value(), sentTypes().back()};
+    }
+    // The connector sends a native command, numbered "N-1", "N-2", …; returns what the model answered.
+    Envelope command(JSONObject payload) {
+        const std::string id = "N-" + std::to_string(++commands);
+        child().writeOutput(Envelope(id, "nativeCommand", std::move(payload)).encodedLine());
+        settle();
+        return sent().back();
+    }
     int countSent(const std::string& type) { return static_cast<int>(std::ranges::count(sentTypes(), type)); }
     static JSONObject failurePayload(const std::string& code) { return {{"ok", false}, {"code", code}}; }
 
@@ -84,6 +96,7 @@ protected:
         [] { return std::chrono::system_clock::time_point(std::chrono::milliseconds(1'700'000'000'000)); },
         musicQueue, artworkQueue);
     std::shared_ptr<CompanionModel> model;
+    int commands = 0;
 };
 
 } // namespace kavrel

@@ -14,7 +14,6 @@ TEST(CloudStatusText, OnlyKnownStringCodesGiveALine) {
         {{{"code", "authorization_invalid"}}, cloudReauthorize},
         {{{"code", "legal_acceptance_required"}}, cloudTerms},
         {{{"code", "connection_unavailable"}}, cloudWaiting},
-        {{}, ""},
         {{{"code", 3}}, ""},
         {{{"code", "new_code"}}, ""}};
     for (const auto& [cloud, text] : rows) {
