@@ -19,7 +19,7 @@ public:
         return scheduler.schedule(delay, {}, std::move(task));
     }
     Cancellable every(std::chrono::milliseconds interval, Task task) override {
-        return scheduler.repeat(interval, std::move(task));
+        return scheduler.schedule(interval, interval, std::move(task));
     }
     Cancellable watchReadable(int descriptor, Task task) override {
         const auto id = nextWatch++;

@@ -37,10 +37,6 @@ public:
             }
         });
     }
-    // Repeats; a zero interval would never let time pass, so it becomes 1 ms.
-    Cancellable repeat(std::chrono::milliseconds interval, Task task) {
-        return schedule(interval, std::max(interval, std::chrono::milliseconds(1)), std::move(task));
-    }
     // Runs the oldest posted task; false when there was none.
     bool runOnePosted() {
         Task task;
