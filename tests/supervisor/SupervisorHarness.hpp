@@ -76,7 +76,7 @@ protected:
     }
 
     FakeChild& child() { return launcher.last(); }
-    std::vector<Envelope> sent() { return child().input->envelopes(); }
+    std::vector<Envelope> sent() { return child().envelopes(); }
     std::vector<std::string> sentTypes() {
         std::vector<std::string> types;
         std::ranges::transform(sent(), std::back_inserter(types), &Envelope::type);

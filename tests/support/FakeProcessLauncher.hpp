@@ -15,19 +15,31 @@
 
 namespace kavrel {
 
-// What a fake child received on its standard input. Written on the test's thread only: the code under
-// test writes through a ManualQueue.
-struct RecordingInput final : ChildInput {
+// A scripted in-process connector; the test plays its side. Its standard input is recorded, written on
+// the test's thread only (the code under test writes through a ManualQueue). Its standard output is a
+// real pipe, read by the code under test as a real child's is; its standard error is /dev/null, at its
+// end at once. It stays inspectable after the code under test has released its ChildProcess.
+struct FakeChild final : ChildInput {
+    FakeChild(ManualLoop& loop, ProcessLauncher::ExitHandler onExit) : loop(loop), onExit(std::move(onExit)) {
+        if (::pipe2(output, O_CLOEXEC | O_NONBLOCK) != 0) {
+            throw std::system_error(errno, std::system_category(), "pipe2");
+        }
+    }
+    ~FakeChild() override {
+        release();
+        closeOutput();
+    }
+
     Outcome write(std::string_view bytes) override {
         // A failing pipe fails even after close(): the write was already on its way when the child went.
-        if (failing || closed) {
-            return failing ? Outcome::failed : Outcome::closed;
+        if (inputFails || inputClosed) {
+            return inputFails ? Outcome::failed : Outcome::closed;
         }
         received.append(bytes);
         return Outcome::written;
     }
-    void close() override { closed = true; }
-    // Every complete line read as an envelope.
+    void close() override { inputClosed = true; }
+    // Every complete line received, read as an envelope.
     std::vector<Envelope> envelopes() const {
         std::vector<Envelope> result;
         for (std::size_t start = 0, end; (end = received.find('\n', start)) != std::string::npos;
@@ -37,36 +49,14 @@ struct RecordingInput final : ChildInput {
         return result;
     }
 
-    std::string received;
-    bool closed = false;
-    bool failing = false;
-};
-
-// A scripted in-process connector; the test plays its side. Its standard output is a real pipe, read
-// by the code under test as a real child's is; its standard error is /dev/null, at its end at once.
-// It stays inspectable after the code under test has released its ChildProcess.
-struct FakeChild {
-    FakeChild(ManualLoop& loop, ProcessLauncher::ExitHandler onExit) : loop(loop), onExit(std::move(onExit)) {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
-            throw std::system_error(errno, std::system_category(), "pipe2");
-        }
-        outputRead = fds[0];
-        outputWrite = fds[1];
-    }
-    ~FakeChild() {
-        release();
-        closeOutput();
-    }
-
     // Small writes only: nobody drains a full pipe meanwhile.
     void writeOutput(std::string_view bytes) {
-        if (released || outputWrite < 0 ||
-            ::write(outputWrite, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+        if (released || output[1] < 0 ||
+            ::write(output[1], bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
             throw std::logic_error("the fake child could not write its output");
         }
     }
-    void closeOutput() { closeEnd(outputWrite); }
+    void closeOutput() { closeEnd(output[1]); }
     // Answers a command with a "result" line.
     void answer(const Envelope& command, JSONObject payload) {
         writeOutput(Envelope(command.id, "result", std::move(payload)).encodedLine());
@@ -85,7 +75,7 @@ struct FakeChild {
     // Released: the code under test destroyed its ChildProcess, which closes the read ends.
     void release() {
         released = true;
-        closeEnd(outputRead);
+        closeEnd(output[0]);
         closeEnd(diagnosticsRead);
     }
     static void closeEnd(int& fd) {
@@ -96,9 +86,10 @@ struct FakeChild {
 
     ManualLoop& loop;
     ProcessLauncher::ExitHandler onExit;
-    std::shared_ptr<RecordingInput> input = std::make_shared<RecordingInput>();
-    int outputRead = -1;
-    int outputWrite = -1;
+    std::string received;
+    bool inputClosed = false;
+    bool inputFails = false;
+    int output[2] = {-1, -1};
     int diagnosticsRead = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     std::vector<int> signals;
     // The timeouts of waitForExit calls; none for an unlimited wait.
@@ -150,9 +141,9 @@ private:
                 child->exit();
             }
         }
-        int outputDescriptor() const override { return child->outputRead; }
+        int outputDescriptor() const override { return child->output[0]; }
         int diagnosticsDescriptor() const override { return child->diagnosticsRead; }
-        std::shared_ptr<ChildInput> input() const override { return child->input; }
+        std::shared_ptr<ChildInput> input() const override { return {child, child.get()}; }
         // Waiting blocks the loop's thread: time passes, nothing runs.
         bool waitForExit(std::optional<std::chrono::milliseconds> timeout) override {
             child->waits.push_back(timeout);
