@@ -13,11 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
-#include <memory>
-#include <optional>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 namespace kavrel {
 

@@ -72,21 +72,19 @@ private:
     // watched descriptor that was closed is a fault of the code under test and throws.
     bool runOneReadable(int timeout) {
         std::vector<pollfd> descriptors;
-        std::vector<std::uint64_t> ids;
-        for (const auto& [id, watch] : *watches) {
-            descriptors.push_back(pollfd{watch.first, POLLIN, 0});
-            ids.push_back(id);
+        for (const auto& watch : *watches) {
+            descriptors.push_back(pollfd{watch.second.first, POLLIN, 0});
         }
         if (::poll(descriptors.data(), descriptors.size(), timeout) <= 0) {
             return false;
         }
-        for (std::size_t i = 0; i < descriptors.size(); ++i) {
-            if ((descriptors[i].revents & POLLNVAL) != 0) {
+        auto descriptor = descriptors.begin();
+        for (const auto& watch : *watches) {
+            if ((descriptor->revents & POLLNVAL) != 0) {
                 throw std::logic_error("a watched descriptor was closed while still watched");
             }
-            const auto found = watches->find(ids[i]);
-            if (descriptors[i].revents != 0 && found != watches->end()) {
-                const auto task = found->second.second; // survives the watch's cancellation by itself
+            if ((descriptor++)->revents != 0) {
+                const auto task = watch.second.second; // survives the watch's cancellation by itself
                 (*task)();
                 return true;
             }

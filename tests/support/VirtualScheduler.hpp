@@ -39,15 +39,13 @@ public:
     }
     // Runs the oldest posted task; false when there was none.
     bool runOnePosted() {
-        Task task;
-        {
-            std::lock_guard lock(state->mutex);
-            if (state->posted.empty()) {
-                return false;
-            }
-            task = std::move(state->posted.front());
-            state->posted.pop_front();
+        std::unique_lock lock(state->mutex);
+        if (state->posted.empty()) {
+            return false;
         }
+        const Task task = std::move(state->posted.front());
+        state->posted.pop_front();
+        lock.unlock();
         task();
         return true;
     }
