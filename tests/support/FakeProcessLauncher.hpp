@@ -147,11 +147,8 @@ private:
         // Waiting blocks the loop's thread: time passes, nothing runs.
         bool waitForExit(std::optional<std::chrono::milliseconds> timeout) override {
             child->waits.push_back(timeout);
-            if (child->running && !timeout) {
-                throw std::logic_error("waiting without limit for a fake child that never exits");
-            }
             if (child->running) {
-                child->loop.passTime(*timeout);
+                child->loop.passTime(timeout.value()); // an unlimited wait would never end
             }
             return !child->running;
         }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "CompanionCore/runtime/SerialQueue.hpp"
-#include "support/VirtualScheduler.hpp"
+#include "support/ManualLoop.hpp"
 
 namespace kavrel {
 
