@@ -3,6 +3,7 @@
 #include "CompanionCore/supervisor/HelperSupervisor.hpp"
 #include "support/FakeProcessLauncher.hpp"
 #include "support/InMemorySecretStore.hpp"
+#include "support/JSONPrinting.hpp"
 #include "support/ManualLoop.hpp"
 #include "support/ManualQueue.hpp"
 
@@ -12,19 +13,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
-#include <ostream>
 #include <stdexcept>
 
 namespace kavrel {
-
-// Failed expectations show JSON text instead of the value's bytes.
-inline void PrintTo(const JSONValue& value, std::ostream* out) {
-    try {
-        *out << value.serialized();
-    } catch (const JSONError&) {
-        *out << "(a value without JSON text)";
-    }
-}
 
 inline JSONObject okPayload(JSONObject data = {}) {
     return JSONObject{{"ok", true}, {"data", std::move(data)}};
