@@ -9,43 +9,95 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
+#include <iterator>
+#include <stdexcept>
 
 namespace kavrel {
 
-// A supervisor on a virtual clock, a fake connector and a writer queue drained by the test.
+inline JSONObject okPayload(JSONObject data = {}) {
+    return JSONObject{{"ok", true}, {"data", std::move(data)}};
+}
+
+// A supervisor on a virtual clock, a fake connector and writer and keyring queues drained by the test.
 class SupervisorTest : public ::testing::Test {
 protected:
-    SupervisorTest();
-    ~SupervisorTest() override;
+    SupervisorTest() {
+        char pattern[] = "/tmp/kavrel-supervisor-XXXXXX";
+        if (::mkdtemp(pattern) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        directory = pattern;
+        makeSupervisor();
+    }
+    ~SupervisorTest() override {
+        supervisor.reset();
+        std::error_code ignored;
+        std::filesystem::remove_all(directory, ignored);
+    }
 
     // Builds the supervisor; tests that need other settings call it again before launching.
-    void makeSupervisor(std::filesystem::path executable, HelperSupervisor::KeyProvider keys);
-    // Performs queued writes (and key lookups, unless told not to) and runs the loop until idle.
-    void flush(bool answerKeyLookups = true);
-    // Advances the clock and then flushes.
+    void makeSupervisor(
+        std::filesystem::path executable = "/bin/true",
+        HelperSupervisor::KeyProvider keys = [] { return std::string(64, 'a'); }) {
+        auto queue = std::make_unique<ManualQueue>(std::string(HelperSupervisor::writerLabel));
+        writer = queue.get();
+        auto keyQueue = std::make_unique<ManualQueue>(std::string(HelperSupervisor::keyringLabel));
+        keyring = keyQueue.get();
+        supervisor = HelperSupervisor::create({.loop = loop,
+                                               .launcher = launcher,
+                                               .secrets = secrets,
+                                               .writer = std::move(queue),
+                                               .keyring = std::move(keyQueue)},
+                                              std::move(executable), directory, std::move(keys));
+        supervisor->setOnReady([this] { ++readyCalls; });
+        supervisor->setOnUnavailable([this] { ++unavailableCalls; });
+        supervisor->setOnNativeCommand(
+            [this](const Envelope& envelope) { nativeCommands.push_back(envelope); });
+        messages.clear();
+        messageSubscription =
+            supervisor->message().observe([this](const std::string& text) { messages.push_back(text); });
+    }
+    // Performs queued writes and key lookups and runs the loop until idle.
+    void flush() {
+        do {
+            loop.runUntilIdle();
+        } while (writer->drain() + keyring->drain() > 0);
+    }
     void advance(std::chrono::milliseconds duration) {
         loop.advance(duration);
         flush();
     }
 
     FakeChild& child() { return launcher.last(); }
-    std::vector<Envelope> sent() { return child().input().envelopes(); }
-    std::vector<std::string> sentTypes();
+    std::vector<Envelope> sent() { return child().envelopes(); }
+    std::vector<std::string> sentTypes() {
+        std::vector<std::string> types;
+        std::ranges::transform(sent(), std::back_inserter(types), &Envelope::type);
+        return types;
+    }
     // The last command of that type written to the current child.
-    Envelope lastSent(const std::string& type);
+    Envelope lastSent(const std::string& type) {
+        const auto envelopes = sent();
+        const auto found = std::ranges::find(envelopes.rbegin(), envelopes.rend(), type, &Envelope::type);
+        if (found == envelopes.rend()) {
+            throw std::runtime_error("nothing of type " + type + " was sent");
+        }
+        return *found;
+    }
     void answer(const std::string& type, JSONObject payload) {
         child().answer(lastSent(type), std::move(payload));
         flush();
     }
-    // Advances second by second, answering every "status" poll as it is sent.
-    void runAnsweringStatus(std::chrono::seconds duration);
     // launch(), answer "initialize" with success and "status" with an empty status object.
-    void launchReady();
+    void launchReady() {
+        supervisor->launch();
+        flush();
+        answer("initialize", okPayload());
+        answer("status", okPayload());
+    }
     // A completion that keeps every reply it is given in `replies`.
     HelperSupervisor::Completion record() {
         return [this](std::optional<Envelope> reply) {
@@ -53,8 +105,8 @@ protected:
         };
     }
     // The child exits now, its exit report included.
-    void exitChild(int waitStatus = 1) {
-        child().exit(waitStatus);
+    void exitChild() {
+        child().exit();
         flush();
     }
 
@@ -72,7 +124,5 @@ protected:
     std::vector<std::optional<Envelope>> replies;
     Cancellable messageSubscription;
 };
-
-JSONObject okPayload(JSONObject data = {});
 
 } // namespace kavrel

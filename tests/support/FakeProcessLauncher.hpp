@@ -10,178 +10,93 @@
 #include <cerrno>
 #include <csignal>
 #include <optional>
-#include <set>
 #include <system_error>
 #include <vector>
 
 namespace kavrel {
 
-// What a fake child received on its standard input. Written on the test's thread only: the code under
-// test writes through a ManualQueue.
-class RecordingInput final : public ChildInput {
-public:
+// A scripted in-process connector; the test plays its side. Its standard input is recorded, written on
+// the test's thread only (the code under test writes through a ManualQueue). Its standard output is a
+// real pipe, read by the code under test as a real child's is; its standard error is /dev/null, at its
+// end at once. It stays inspectable after the code under test has released its ChildProcess.
+struct FakeChild final : ChildInput {
+    FakeChild(ManualLoop& loop, ProcessLauncher::ExitHandler onExit) : loop(loop), onExit(std::move(onExit)) {
+        if (::pipe2(output, O_CLOEXEC | O_NONBLOCK) != 0) {
+            throw std::system_error(errno, std::system_category(), "pipe2");
+        }
+    }
+    ~FakeChild() override {
+        release();
+        closeOutput();
+    }
+
     Outcome write(std::string_view bytes) override {
         // A failing pipe fails even after close(): the write was already on its way when the child went.
-        if (failing || closed) {
-            return failing ? Outcome::failed : Outcome::closed;
+        if (inputFails || inputClosed) {
+            return inputFails ? Outcome::failed : Outcome::closed;
         }
         received.append(bytes);
         return Outcome::written;
     }
-    void close() override { closed = true; }
-
-    bool isClosed() const { return closed; }
-    void failWrites() { failing = true; }
-    std::vector<std::string> lines() const {
-        std::vector<std::string> result;
-        for (std::size_t start = 0, end; (end = received.find('\n', start)) != std::string::npos;
-             start = end + 1) {
-            result.push_back(received.substr(start, end - start));
-        }
-        return result;
-    }
-    // Every complete line read as an envelope.
+    void close() override { inputClosed = true; }
+    // Every complete line received, read as an envelope.
     std::vector<Envelope> envelopes() const {
         std::vector<Envelope> result;
-        for (const auto& line : lines()) {
-            result.push_back(Envelope::decode(line));
+        for (std::size_t start = 0, end; (end = received.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+            result.push_back(Envelope::decode(received.substr(start, end - start)));
         }
         return result;
     }
 
-private:
-    std::string received;
-    bool closed = false;
-    bool failing = false;
-};
-
-// A scripted in-process connector. Its standard output and standard error are real pipes, so the
-// code under test reads them as it reads a real child; the test plays the child's side. It stays
-// inspectable after the code under test has released its ChildProcess.
-class FakeChild {
-public:
-    FakeChild(ManualLoop& loop, int pid, ProcessLauncher::ExitHandler onExit)
-        : loop(loop), processId(pid), onExit(std::move(onExit)) {
-        makePipe(outputRead, outputWrite);
-        makePipe(diagnosticsRead, diagnosticsWrite);
-    }
-    ~FakeChild() {
-        for (int* end : {&outputRead, &outputWrite, &diagnosticsRead, &diagnosticsWrite}) {
-            closeEnd(*end);
+    // Small writes only: nobody drains a full pipe meanwhile.
+    void writeOutput(std::string_view bytes) {
+        if (released || output[1] < 0 ||
+            ::write(output[1], bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+            throw std::logic_error("the fake child could not write its output");
         }
     }
-    FakeChild(const FakeChild&) = delete;
-    FakeChild& operator=(const FakeChild&) = delete;
-
-    int pid() const { return processId; }
-    bool isRunning() const { return running; }
-    // Released: the code under test destroyed its ChildProcess (its read ends are closed).
-    bool isReleased() const { return released; }
-    RecordingInput& input() { return *stdinRecord; }
-    const std::vector<int>& signals() const { return received; }
-    // The timeouts of waitForExit calls; none for an unlimited wait.
-    const std::vector<std::optional<std::chrono::milliseconds>>& waits() const { return waited; }
-
-    // The child writes to its standard output; while the pipe is full the loop runs to drain it.
-    void writeOutput(std::string_view bytes) { writeAll(outputWrite, bytes); }
-    void writeDiagnostics(std::string_view bytes) { writeAll(diagnosticsWrite, bytes); }
-    void closeOutput() { closeEnd(outputWrite); }
+    void closeOutput() { closeEnd(output[1]); }
     // Answers a command with a "result" line.
     void answer(const Envelope& command, JSONObject payload) {
         writeOutput(Envelope(command.id, "result", std::move(payload)).encodedLine());
-        answered.insert(command.id);
     }
-    bool hasAnswered(const std::string& id) const { return answered.count(id) > 0; }
-    std::size_t answeredCount() const { return answered.size(); }
     // The child ends; its exit report follows on the loop.
-    void exit(int waitStatus = 0) {
-        if (running) {
-            running = false;
-            exitStatus = waitStatus;
-            closeEnd(outputWrite);
-            closeEnd(diagnosticsWrite);
+    void exit() {
+        if (std::exchange(running, false)) {
+            closeOutput();
             reportExitAgain();
         }
     }
     // A duplicate, late exit report.
     void reportExitAgain() {
-        loop.post([handler = onExit, status = exitStatus] { handler(status); });
+        loop.post([handler = onExit] { handler(0); });
     }
-    // SIGTERM is then ignored; SIGKILL always ends the child.
-    void ignoreTerminate() { terminateIgnored = true; }
-
-    // The ChildProcess side, used through the proxy handed to the code under test.
-    void signal(int signalNumber) {
-        received.push_back(signalNumber);
-        if (signalNumber == SIGKILL || (signalNumber == SIGTERM && !terminateIgnored)) {
-            exit(signalNumber);
-        }
-    }
-    bool waitForExit(std::optional<std::chrono::milliseconds> timeout) {
-        waited.push_back(timeout);
-        if (running && !timeout) {
-            throw std::logic_error("waiting without limit for a fake child that never exits");
-        }
-        if (running) {
-            loop.passTime(*timeout);
-        }
-        return !running;
-    }
+    // Released: the code under test destroyed its ChildProcess, which closes the read ends.
     void release() {
         released = true;
-        closeEnd(outputRead);
+        closeEnd(output[0]);
         closeEnd(diagnosticsRead);
-    }
-    int outputDescriptor() const { return outputRead; }
-    int diagnosticsDescriptor() const { return diagnosticsRead; }
-    std::shared_ptr<ChildInput> sharedInput() const { return stdinRecord; }
-
-private:
-    static void makePipe(int& read, int& write) {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
-            throw std::system_error(errno, std::system_category(), "pipe2");
-        }
-        read = fds[0];
-        write = fds[1];
     }
     static void closeEnd(int& fd) {
         if (fd >= 0) {
             ::close(std::exchange(fd, -1));
         }
     }
-    void writeAll(int descriptor, std::string_view bytes) {
-        if (released || descriptor < 0) {
-            throw std::logic_error("the fake child's pipe is no longer open");
-        }
-        for (bool stalled = false; !bytes.empty();) {
-            const ssize_t count = ::write(descriptor, bytes.data(), bytes.size());
-            if (count > 0) {
-                bytes.remove_prefix(static_cast<std::size_t>(count));
-                stalled = false;
-            } else if (errno == EAGAIN && !std::exchange(stalled, true)) {
-                loop.runUntilIdle();
-            } else if (errno != EINTR) {
-                throw std::system_error(errno, std::system_category(), "write (or a full pipe nobody reads)");
-            }
-        }
-    }
 
     ManualLoop& loop;
-    int processId;
     ProcessLauncher::ExitHandler onExit;
-    std::shared_ptr<RecordingInput> stdinRecord = std::make_shared<RecordingInput>();
-    int outputRead = -1;
-    int outputWrite = -1;
-    int diagnosticsRead = -1;
-    int diagnosticsWrite = -1;
-    std::vector<int> received;
-    std::set<std::string> answered;
-    std::vector<std::optional<std::chrono::milliseconds>> waited;
+    std::string received;
+    bool inputClosed = false;
+    bool inputFails = false;
+    int output[2] = {-1, -1};
+    int diagnosticsRead = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    std::vector<int> signals;
+    // The timeouts of waitForExit calls; none for an unlimited wait.
+    std::vector<std::optional<std::chrono::milliseconds>> waits;
     bool running = true;
     bool released = false;
-    bool terminateIgnored = false;
-    int exitStatus = 0;
+    bool ignoresTerminate = false; // SIGKILL always ends it
 };
 
 class FakeProcessLauncher final : public ProcessLauncher {
@@ -198,44 +113,49 @@ public:
                                         const std::vector<std::string>& arguments,
                                         const std::vector<std::string>& environment,
                                         ExitHandler onExit) override {
-        requests.push_back(Spawn{executable, arguments, environment});
-        if (spawnError) {
-            throw std::system_error(*std::exchange(spawnError, std::nullopt), std::system_category(),
-                                    "spawn");
+        spawns.push_back(Spawn{executable, arguments, environment});
+        if (std::exchange(failNextSpawn, false)) {
+            throw std::system_error(ENOENT, std::system_category(), "spawn");
         }
-        children.push_back(
-            std::make_shared<FakeChild>(loop, 1000 + static_cast<int>(children.size()), onExit));
+        children.push_back(std::make_shared<FakeChild>(loop, std::move(onExit)));
         return std::make_unique<Handle>(children.back());
     }
 
-    // The next spawn throws std::system_error with this error.
-    void failNextSpawn(int error) { spawnError = error; }
-    const std::vector<Spawn>& spawns() const { return requests; }
     std::size_t childCount() const { return children.size(); }
-    FakeChild& child(std::size_t index) { return *children.at(index); }
     FakeChild& last() { return *children.back(); }
 
+    std::vector<Spawn> spawns;
+    std::vector<std::shared_ptr<FakeChild>> children;
+    bool failNextSpawn = false;
+
 private:
-    // The handle the code under test owns; destroying it releases the read ends, as a real one does.
+    // The handle the code under test owns; destroying it releases the child's read ends.
     struct Handle final : ChildProcess {
         explicit Handle(std::shared_ptr<FakeChild> child) : child(std::move(child)) {}
         ~Handle() override { child->release(); }
-        int processIdentifier() const override { return child->pid(); }
-        bool isRunning() const override { return child->isRunning(); }
-        void signal(int signalNumber) override { child->signal(signalNumber); }
-        int outputDescriptor() const override { return child->outputDescriptor(); }
-        int diagnosticsDescriptor() const override { return child->diagnosticsDescriptor(); }
-        std::shared_ptr<ChildInput> input() const override { return child->sharedInput(); }
-        bool waitForExit(std::optional<std::chrono::milliseconds> t) override {
-            return child->waitForExit(t);
+        int processIdentifier() const override { return 1000; }
+        bool isRunning() const override { return child->running; }
+        void signal(int signalNumber) override {
+            child->signals.push_back(signalNumber);
+            if (signalNumber == SIGKILL || !child->ignoresTerminate) {
+                child->exit();
+            }
+        }
+        int outputDescriptor() const override { return child->output[0]; }
+        int diagnosticsDescriptor() const override { return child->diagnosticsRead; }
+        std::shared_ptr<ChildInput> input() const override { return {child, child.get()}; }
+        // Waiting blocks the loop's thread: time passes, nothing runs.
+        bool waitForExit(std::optional<std::chrono::milliseconds> timeout) override {
+            child->waits.push_back(timeout);
+            if (child->running) {
+                child->loop.passTime(timeout.value()); // an unlimited wait would never end
+            }
+            return !child->running;
         }
         std::shared_ptr<FakeChild> child;
     };
 
     ManualLoop& loop;
-    std::vector<Spawn> requests;
-    std::vector<std::shared_ptr<FakeChild>> children;
-    std::optional<int> spawnError;
 };
 
 } // namespace kavrel

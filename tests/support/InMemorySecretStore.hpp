@@ -15,11 +15,11 @@ class InMemorySecretStore final : public SecretStore {
 public:
     Lookup read(std::string_view service, std::string_view account) override {
         ++reads;
-        if (readFailure) {
-            return {*readFailure, std::nullopt};
-        }
         const SecretBytes* found = item(service, account);
-        return found ? Lookup{success, *found} : Lookup{itemNotFound, std::nullopt};
+        if (readFailure || !found) {
+            return {readFailure.value_or(itemNotFound), std::nullopt};
+        }
+        return {success, *found};
     }
     int32_t add(std::string_view service, std::string_view account, std::span<const uint8_t> data) override {
         ++adds;

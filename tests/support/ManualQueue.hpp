@@ -1,7 +1,7 @@
 #pragma once
 
 #include "CompanionCore/runtime/SerialQueue.hpp"
-#include "support/VirtualScheduler.hpp"
+#include "support/ManualLoop.hpp"
 
 namespace kavrel {
 
@@ -17,7 +17,7 @@ public:
         return scheduler.schedule(delay, {}, std::move(task));
     }
     Cancellable every(std::chrono::milliseconds interval, Task task) override {
-        return scheduler.repeat(interval, std::move(task));
+        return scheduler.schedule(interval, interval, std::move(task));
     }
 
     // Runs queued tasks, those they queue included, until none is left; returns how many ran.
