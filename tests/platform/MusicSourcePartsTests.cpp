@@ -186,11 +186,11 @@ TEST(MprisPlayerRoster, PlayingWinsElseTheLatestChangeFollowingOwners) {
 struct FakeRater final : CurrentSongRater {
     Song song;
     std::string keyAfterRating;
-    std::vector<double> rated;
+    std::string rated;
 
     Song current() override { return song; }
     OSStatus rate(double rating) override {
-        rated.push_back(rating);
+        rated = " rated " + std::to_string(rating);
         song = {status::noErr, keyAfterRating, rating};
         return status::noErr;
     }
@@ -202,36 +202,29 @@ TEST(CurrentSongFavorites, ReadsAndWritesTheTopOfTheCurrentSongOnly) {
     auto owned = std::make_unique<FakeRater>();
     FakeRater& rater = *owned;
     CurrentSongFavorites favorites(std::move(owned));
-    // Each row: the current song and its rating, and what locating and reading song "a" give.
-    const std::tuple<const char*, std::optional<double>, OSStatus, OSStatus, bool> reads[] = {
-        {"a", 1.0, status::noErr, status::noErr, true},
-        {"a", 0.99, status::noErr, status::noErr, true},
-        {"a", 0.98, status::noErr, status::noErr, false},
-        {"a", std::nullopt, status::noErr, status::errAENoSuchObject, false},
-        {"b", 1.0, status::errAENoSuchObject, status::errAENoSuchObject, false},
+    // Each row: the player's answer, its current song and rating, the song current once rated, and the
+    // favourite asked for song "a"; then the statuses of locating, reading and writing it, whether it
+    // read as favourite, and the rating sent. -1728 is "no such object".
+    const std::tuple<OSStatus, const char*, std::optional<double>, const char*, bool, std::string> rows[] = {
+        {status::noErr, "a", 1.0, "a", false, "0 0 0 true rated 0.500000"},
+        {status::noErr, "a", 0.99, "a", false, "0 0 0 true rated 0.500000"},
+        {status::noErr, "a", 0.98, "a", false, "0 0 0 false"}, // only the top is lowered
+        {status::noErr, "a", std::nullopt, "a", false, "0 -1728 0 false"},
+        {status::noErr, "b", 1.0, "b", true, "-1728 -1728 -1728 false"},
+        {status::noErr, "a", 0.5, "b", true, "0 0 -1728 false rated 1.000000"}, // changed during the call
+        {status::procNotFound, "", 0, "", true, "-600 -600 -600 false"},
     };
-    for (const auto& [current, rating, located, read, favorite] : reads) {
-        rater.song = {status::noErr, current, rating};
-        EXPECT_EQ(std::tuple(favorites.locate("a"), favorites.read("a").status, favorites.read("a").favorite),
-                  std::tuple(located, read, favorite))
-            << current << " " << rating.value_or(-1);
-    }
-
-    // Each row: the player's answer, its current song and rating, the song current once rated; the
-    // favourite asked for song "a"; the status returned and the ratings sent.
-    const std::tuple<const char*, OSStatus, const char*, double, const char*, bool, OSStatus,
-                     std::vector<double>>
-        writes[] = {
-            {"clearing the top", status::noErr, "a", 0.99, "a", false, status::noErr, {0.5}},
-            {"changed during the call", status::noErr, "a", 0.5, "b", true, status::errAENoSuchObject, {1.0}},
-            {"the player is gone", status::procNotFound, "", 0, "", true, status::procNotFound, {}},
-        };
-    for (const auto& [why, player, current, rating, after, desired, expected, sent] : writes) {
+    for (const auto& [player, current, rating, after, desired, expected] : rows) {
         rater.song = {player, current, rating};
         rater.keyAfterRating = after;
         rater.rated.clear();
-        EXPECT_EQ(favorites.write("a", desired), expected) << why;
-        EXPECT_EQ(rater.rated, sent) << why;
+        const OSStatus located = favorites.locate("a");
+        const FavoriteChannel::Read read = favorites.read("a");
+        const OSStatus written = favorites.write("a", desired);
+        EXPECT_EQ(std::to_string(located) + " " + std::to_string(read.status) + " " +
+                      std::to_string(written) + (read.favorite ? " true" : " false") + rater.rated,
+                  expected)
+            << current << " " << rating.value_or(-1);
     }
 }
 
