@@ -234,7 +234,8 @@ struct PresentChannel final : FavoriteChannel {
     OSStatus write(const std::string&, bool) override { return status::noErr; }
 };
 
-SharedTrack writable(int number, const std::shared_ptr<FavoriteChannel>& channel) {
+SharedTrack writable(int number) {
+    static const auto channel = std::make_shared<PresentChannel>();
     const std::string key = "song" + std::to_string(number);
     return {MprisIdentity::ofKey("player", key), key, channel, std::nullopt};
 }
@@ -255,12 +256,11 @@ std::int32_t lookUp(TrackEvents& events, int number) {
 
 TEST(TrackEvents, RemembersTheLast256WritableTracksSeen) {
     TrackEvents events;
-    const auto channel = std::make_shared<PresentChannel>();
     for (int number = 0; number < 256; ++number) {
-        events.setCurrent(writable(number, channel));
+        events.setCurrent(writable(number));
     }
-    events.setCurrent(writable(0, channel)); // seen again: the most recent
-    events.setCurrent(writable(256, channel));
+    events.setCurrent(writable(0)); // seen again: the most recent
+    events.setCurrent(writable(256));
     events.setCurrent(std::nullopt);
     // Only song 1, the least recently seen, went.
     EXPECT_EQ(std::vector({lookUp(events, 0), lookUp(events, 1), lookUp(events, 2)}),
