@@ -60,8 +60,7 @@ std::string shown(const KVDictionary& snapshot, const std::vector<std::string_vi
 
 // Whether all these programs (separated by spaces) are installed; a test skips otherwise.
 bool installed(const std::string& programs) {
-    return std::system(("for p in " + programs + "; do command -v $p >/dev/null || exit 1; done").c_str()) ==
-           0;
+    return std::system(("which " + programs + " >/dev/null").c_str()) == 0;
 }
 
 bool playing(const KVDictionary& snapshot) {
