@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/MprisBus.hpp"
+
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDBusMessage>
@@ -24,17 +26,17 @@ public:
 
     // Takes the bus name org.mpris.MediaPlayer2.<suffix> once its state is set.
     MprisPlayerDouble(const QString& suffix, const QString& status, const QVariantMap& metadata = {})
-        : name("org.mpris.MediaPlayer2." + suffix),
+        : name(MprisBus::namePrefix + suffix),
           connection(QDBusConnection::connectToBus(QDBusConnection::SessionBus, name)) {
         object.properties = {{"PlaybackStatus", status}, {"Metadata", metadata}, {"Position", qint64(0)}};
         object.moveToThread(&thread);
         thread.start();
-        connection.registerVirtualObject(objectPath, &object, QDBusConnection::SingleNode);
+        connection.registerVirtualObject(MprisBus::objectPath, &object, QDBusConnection::SingleNode);
         connection.registerService(name);
     }
     ~MprisPlayerDouble() {
         vanish();
-        connection.unregisterObject(objectPath);
+        connection.unregisterObject(MprisBus::objectPath);
         thread.quit();
         thread.wait();
         QDBusConnection::disconnectFromBus(name);
@@ -71,14 +73,11 @@ public:
     void vanish() { connection.unregisterService(name); }
 
 private:
-    static inline const QString objectPath = QStringLiteral("/org/mpris/MediaPlayer2");
-    static inline const QString playerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
-    static inline const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
-
     struct Object final : QDBusVirtualObject {
         bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
             const QString member = message.member();
-            if (message.interface() != propertiesInterface || (member != "Get" && member != "Set")) {
+            if (message.interface() != MprisBus::propertiesInterface ||
+                (member != "Get" && member != "Set")) {
                 return false; // QtDBus answers the rest with an error
             }
             std::lock_guard lock(mutex);
@@ -87,7 +86,7 @@ private:
             }
             const QVariantList arguments = message.arguments();
             const QString name = arguments.value(1).toString();
-            if (arguments.value(0).toString() != playerInterface || answer == Answer::withAnError) {
+            if (arguments.value(0).toString() != MprisBus::playerInterface || answer == Answer::withAnError) {
                 connection.send(message.createErrorReply(QDBusError::Failed, "player failure"));
             } else if (member == "Set" && name == "Rating" && properties.contains(name)) {
                 properties.insert(name, arguments.value(2).value<QDBusVariant>().variant());
@@ -105,7 +104,7 @@ private:
             if (!properties.contains("Rating")) {
                 return {};
             }
-            return "<interface name=\"" + playerInterface +
+            return "<interface name=\"" + MprisBus::playerInterface +
                    "\"><property name=\"Rating\" type=\"d\" access=\"readwrite\"/></interface>";
         }
 
@@ -115,9 +114,9 @@ private:
     };
 
     void announce(const QString& property, const QVariant& value, bool flushed = true) {
-        QDBusMessage signal =
-            QDBusMessage::createSignal(objectPath, propertiesInterface, "PropertiesChanged");
-        signal << playerInterface << QVariantMap{{property, value}} << QStringList();
+        QDBusMessage signal = QDBusMessage::createSignal(MprisBus::objectPath, MprisBus::propertiesInterface,
+                                                         "PropertiesChanged");
+        signal << MprisBus::playerInterface << QVariantMap{{property, value}} << QStringList();
         connection.send(signal);
         if (flushed) {
             // Messages of one connection reach the daemon in order: once it has answered this call, it

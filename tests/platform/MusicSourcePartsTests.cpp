@@ -76,11 +76,10 @@ MprisMetadata withIds(std::optional<std::string> id, std::optional<std::string> 
 
 TEST(MprisIdentity, StableLibraryShapedIdentifiers) {
     const MprisMetadata track = withIds("/0", "file:///music/a.flac");
-    const auto identity = MprisIdentity::of("mpv", track);
-    ASSERT_TRUE(identity.has_value());
+    const MprisIdentity identity = MprisIdentity::of("mpv", track).value();
     // FNV-1a of "mpv\ntrackid\n/0", worked out by hand: a change here changes every shared identity.
-    EXPECT_EQ(identity->persistentID, "EF5552E41CF79097");
-    EXPECT_EQ(identity->databaseID, 1867862758);
+    EXPECT_EQ(identity.persistentID, "EF5552E41CF79097");
+    EXPECT_EQ(identity.databaseID, 1867862758);
     // Each row: whether the identity equals that of mpv's track "/0".
     const std::pair<std::optional<MprisIdentity>, bool> rows[] = {
         {MprisIdentity::of("mpv", withIds("/0", "file:///music/b.flac")), true}, // the id decides
@@ -89,15 +88,13 @@ TEST(MprisIdentity, StableLibraryShapedIdentifiers) {
         {MprisIdentity::ofKey("mpv", "/0"), false}, // a channel's key is tagged as such
     };
     for (const auto& [derived, same] : rows) {
-        EXPECT_EQ(derived->persistentID == identity->persistentID, same) << derived->persistentID;
+        EXPECT_EQ(derived->persistentID == identity.persistentID, same) << derived->persistentID;
     }
     EXPECT_NE(MprisIdentity::of("mpv", withIds({}, "file:///music/b.flac"))->persistentID,
               MprisIdentity::of("mpv", withIds({}, "file:///music/c.flac"))->persistentID);
     EXPECT_EQ(MprisIdentity::of("mpv", MprisMetadata()), std::nullopt) << "nothing stable to derive from";
     // The player is the bus name without its instance.
-    for (const char* name : {"org.mpris.MediaPlayer2.vlc", "org.mpris.MediaPlayer2.vlc.instance7389"}) {
-        EXPECT_EQ(MprisIdentity::playerOf(name), "vlc");
-    }
+    EXPECT_EQ(MprisIdentity::playerOf("org.mpris.MediaPlayer2.vlc.instance7389"), "vlc");
 }
 
 // What is read is seen whole through the player double; here, which files are read at all.
@@ -118,7 +115,6 @@ TEST(MprisArtwork, ReadsOnlyLocalRegularFilesUpToTheLimit) {
         {"file://localhost" + write("local.jpg", 10), true},
         {"file://" + directory + "/link.jpg", true},
         {"file://" + directory + "/fifo", false}, // would block a plain open
-        {"file://" + directory, false},
         {"file://" + directory + "/missing.jpg", false},
         {"file://" + write("empty.jpg", 0), false},
         {"file:///dev/zero", false},
@@ -126,7 +122,6 @@ TEST(MprisArtwork, ReadsOnlyLocalRegularFilesUpToTheLimit) {
         {"file://otherhost" + write("remote.jpg", 10), false},
         {write("plain-path.jpg", 10), false},
         {"file:relative.jpg", false},
-        {"", false},
     };
     for (const auto& [artUrl, read] : rows) {
         EXPECT_EQ(MprisArtwork::readLocalFile(artUrl, 100).has_value(), read) << artUrl;
@@ -136,70 +131,66 @@ TEST(MprisArtwork, ReadsOnlyLocalRegularFilesUpToTheLimit) {
 const std::string a = "org.mpris.MediaPlayer2.a";
 const std::string b = "org.mpris.MediaPlayer2.b";
 
-std::string chosen(const MprisPlayerRoster& roster) {
-    return roster.chosen() ? roster.chosen()->name : "<none>";
-}
-
-TEST(MprisPlayerRoster, PlayingWinsElseTheLatestChange) {
+TEST(MprisPlayerRoster, PlayingWinsElseTheLatestChangeFollowingOwners) {
     MprisPlayerRoster roster;
-    EXPECT_EQ(chosen(roster), "<none>");
+    // The chosen player, then those whose status is still to be read.
+    const auto state = [&roster] {
+        std::string text = roster.chosen() ? roster.chosen()->name : "<none>";
+        for (const std::string& name : roster.unread()) {
+            text += " unread " + name;
+        }
+        return text;
+    };
+    EXPECT_EQ(state(), "<none>");
     roster.appeared(a, ":1.1");
     roster.appeared(b, ":1.2");
-    roster.statusRead(a, "Paused");
+    roster.statusChanged(":1.1", "Paused");
+    EXPECT_EQ(state(), a + " unread " + b) << "a signal is a read";
     roster.statusRead(b, "Paused");
     // Each row: a state announced by an owner, and the player chosen afterwards.
     const std::tuple<const char*, const char*, const std::string&, const char*> steps[] = {
-        {":1.9", "Playing", b, "a stranger's signal; b appeared later"},
-        {":1.1", "Playing", a, "playing wins"},
-        {":1.2", "Stopped", a, "a later change does not beat playing"},
-        {":1.1", "Paused", a, "pausing is the latest change"},
-        {":1.2", "Stopped", a, "announcing the same state is no change"},
-        {":1.2", "Playing", b, "playing again"},
-        {":1.1", "Playing", a, "of two playing, the one that started last"},
+        {":1.9", "Playing", a, "a stranger's signal"},
+        {":1.2", "Playing", b, "playing wins"},
+        {":1.1", "Stopped", b, "a later change does not beat playing"},
+        {":1.2", "Paused", b, "pausing is the latest change"},
+        {":1.1", "Stopped", b, "announcing the same state is no change"},
+        {":1.1", "Playing", a, "playing again"},
+        {":1.2", "Playing", b, "of two playing, the one that started last"},
     };
     for (const auto& [owner, status, expected, why] : steps) {
         roster.statusChanged(owner, status);
-        EXPECT_EQ(chosen(roster), expected) << why;
+        EXPECT_EQ(state(), expected) << why;
     }
-}
-
-TEST(MprisPlayerRoster, FollowsOwnersReadsOnceAndHidesTheBridgeOfADirectPlayer) {
-    MprisPlayerRoster roster;
-    roster.appeared(a, ":1.1");
+    roster.statusRead(b, "Stopped");
     roster.appeared(b, ":1.2");
-    roster.statusChanged(":1.1", "Playing");
-    EXPECT_EQ(roster.unread(), std::vector<std::string>{b});
-    roster.statusRead(a, "Stopped");
-    EXPECT_EQ(chosen(roster), a) << "a late read does not undo a signal";
-    roster.appeared(a, ":1.5");
-    roster.statusRead(a, std::nullopt);
-    EXPECT_EQ(roster.unread(), std::vector<std::string>{b}) << "a new owner is read once, failed or not";
-    roster.statusRead(b, "Playing");
-    roster.appeared(b, ":1.2");
-    EXPECT_EQ(chosen(roster), b) << "listed and signalled: one appearance";
+    EXPECT_EQ(state(), b) << "a late read does not undo a signal; listed and signalled: one appearance";
+    roster.appeared(b, ":1.5");
+    EXPECT_EQ(state(), a + " unread " + b);
+    roster.statusRead(b, std::nullopt);
+    EXPECT_EQ(state(), a) << "a new owner is read once, failed or not";
 
     // MPD reached directly and through its MPRIS bridge is one player: the direct one.
     roster.appeared("org.mpris.MediaPlayer2.mpd", ":1.7");
     roster.statusRead("org.mpris.MediaPlayer2.mpd", "Playing");
     roster.direct("mpd", "Paused");
-    roster.vanished(b);
+    roster.vanished(a);
     roster.statusChanged(":1.5", "Paused");
-    EXPECT_EQ(chosen(roster), a) << "the bridge's Playing does not count";
+    EXPECT_EQ(state(), b) << "the bridge's Playing does not count";
     roster.direct("mpd", "Playing");
-    EXPECT_EQ(chosen(roster), "mpd");
+    EXPECT_EQ(state(), "mpd");
     roster.direct("mpd", std::nullopt);
-    EXPECT_EQ(chosen(roster), "org.mpris.MediaPlayer2.mpd") << "the bridge alone is a player";
+    EXPECT_EQ(state(), "org.mpris.MediaPlayer2.mpd") << "the bridge alone is a player";
 }
 
 // A player that rates only its current song, as Quod Libet does; rating it may move on to the next.
 struct FakeRater final : CurrentSongRater {
     Song song;
     std::string keyAfterRating;
-    std::vector<double> rated;
+    std::string rated;
 
     Song current() override { return song; }
     OSStatus rate(double rating) override {
-        rated.push_back(rating);
+        rated = " rated " + std::to_string(rating);
         song = {status::noErr, keyAfterRating, rating};
         return status::noErr;
     }
@@ -211,37 +202,29 @@ TEST(CurrentSongFavorites, ReadsAndWritesTheTopOfTheCurrentSongOnly) {
     auto owned = std::make_unique<FakeRater>();
     FakeRater& rater = *owned;
     CurrentSongFavorites favorites(std::move(owned));
-    // Each row: the current song and its rating, and what locating and reading song "a" give.
-    const std::tuple<const char*, std::optional<double>, OSStatus, OSStatus, bool> reads[] = {
-        {"a", 1.0, status::noErr, status::noErr, true},
-        {"a", 0.99, status::noErr, status::noErr, true},
-        {"a", 0.98, status::noErr, status::noErr, false},
-        {"a", std::nullopt, status::noErr, status::errAENoSuchObject, false},
-        {"b", 1.0, status::errAENoSuchObject, status::errAENoSuchObject, false},
+    // Each row: the player's answer, its current song and rating, the song current once rated, and the
+    // favourite asked for song "a"; then the statuses of locating, reading and writing it, whether it
+    // read as favourite, and the rating sent. -1728 is "no such object".
+    const std::tuple<OSStatus, const char*, std::optional<double>, const char*, bool, std::string> rows[] = {
+        {status::noErr, "a", 1.0, "a", false, "0 0 0 true rated 0.500000"},
+        {status::noErr, "a", 0.99, "a", false, "0 0 0 true rated 0.500000"},
+        {status::noErr, "a", 0.98, "a", false, "0 0 0 false"}, // only the top is lowered
+        {status::noErr, "a", std::nullopt, "a", false, "0 -1728 0 false"},
+        {status::noErr, "b", 1.0, "b", true, "-1728 -1728 -1728 false"},
+        {status::noErr, "a", 0.5, "b", true, "0 0 -1728 false rated 1.000000"}, // changed during the call
+        {status::procNotFound, "", 0, "", true, "-600 -600 -600 false"},
     };
-    for (const auto& [current, rating, located, read, favorite] : reads) {
-        rater.song = {status::noErr, current, rating};
-        EXPECT_EQ(std::tuple(favorites.locate("a"), favorites.read("a").status, favorites.read("a").favorite),
-                  std::tuple(located, read, favorite))
-            << current << " " << rating.value_or(-1);
-    }
-
-    // Each row: the player's answer, its current song and rating, the song current once rated; the
-    // favourite asked for song "a"; the status returned and the ratings sent.
-    const std::tuple<const char*, OSStatus, const char*, double, const char*, bool, OSStatus,
-                     std::vector<double>>
-        writes[] = {
-            {"clearing the top", status::noErr, "a", 0.99, "a", false, status::noErr, {0.5}},
-            {"another song plays", status::noErr, "b", 0.5, "b", true, status::errAENoSuchObject, {}},
-            {"changed during the call", status::noErr, "a", 0.5, "b", true, status::errAENoSuchObject, {1.0}},
-            {"the player is gone", status::procNotFound, "", 0, "", true, status::procNotFound, {}},
-        };
-    for (const auto& [why, player, current, rating, after, desired, expected, sent] : writes) {
+    for (const auto& [player, current, rating, after, desired, expected] : rows) {
         rater.song = {player, current, rating};
         rater.keyAfterRating = after;
         rater.rated.clear();
-        EXPECT_EQ(favorites.write("a", desired), expected) << why;
-        EXPECT_EQ(rater.rated, sent) << why;
+        const OSStatus located = favorites.locate("a");
+        const FavoriteChannel::Read read = favorites.read("a");
+        const OSStatus written = favorites.write("a", desired);
+        EXPECT_EQ(std::to_string(located) + " " + std::to_string(read.status) + " " +
+                      std::to_string(written) + (read.favorite ? " true" : " false") + rater.rated,
+                  expected)
+            << current << " " << rating.value_or(-1);
     }
 }
 
@@ -251,13 +234,15 @@ struct PresentChannel final : FavoriteChannel {
     OSStatus write(const std::string&, bool) override { return status::noErr; }
 };
 
-SharedTrack writable(int number, const std::shared_ptr<FavoriteChannel>& channel) {
+SharedTrack writable(int number) {
+    static const auto channel = std::make_shared<PresentChannel>();
     const std::string key = "song" + std::to_string(number);
     return {MprisIdentity::ofKey("player", key), key, channel, std::nullopt};
 }
 
-// The error number of the library lookup of that unique ID; 0 when it is found.
-std::int32_t lookUp(TrackEvents& events, std::int64_t id) {
+// The error number of the library lookup of song `number` by its unique ID; 0 when it is found.
+std::int32_t lookUp(TrackEvents& events, int number) {
+    const auto id = MprisIdentity::ofKey("player", "song" + std::to_string(number)).databaseID;
     const AEDesc library = createObjSpecifier(music::classLibraryPlaylist, AEDesc(), ae::formAbsolutePosition,
                                               AEDesc::makeLong(1));
     AppleEvent event{ae::eventClassCore, ae::eventGetData, AEDesc()};
@@ -271,19 +256,15 @@ std::int32_t lookUp(TrackEvents& events, std::int64_t id) {
 
 TEST(TrackEvents, RemembersTheLast256WritableTracksSeen) {
     TrackEvents events;
-    const auto channel = std::make_shared<PresentChannel>();
-    const std::int64_t first = events.setCurrent(writable(0, channel));
-    const std::int64_t second = events.setCurrent(writable(1, channel));
-    EXPECT_EQ(first, MprisIdentity::ofKey("player", "song0").databaseID);
-    for (int number = 2; number < 256; ++number) {
-        events.setCurrent(writable(number, channel));
+    for (int number = 0; number < 256; ++number) {
+        events.setCurrent(writable(number));
     }
-    events.setCurrent(writable(0, channel)); // seen again: the most recent
-    events.setCurrent(writable(256, channel));
+    events.setCurrent(writable(0)); // seen again: the most recent
+    events.setCurrent(writable(256));
     events.setCurrent(std::nullopt);
-    EXPECT_EQ(lookUp(events, first), 0);
-    EXPECT_EQ(lookUp(events, second), status::errAENoSuchObject) << "the least recently seen went";
-    EXPECT_EQ(lookUp(events, MprisIdentity::ofKey("player", "song2").databaseID), 0) << "and only it";
+    // Only song 1, the least recently seen, went.
+    EXPECT_EQ(std::vector({lookUp(events, 0), lookUp(events, 1), lookUp(events, 2)}),
+              std::vector({0, status::errAENoSuchObject, 0}));
 }
 
 } // namespace
