@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -53,7 +52,6 @@ TEST(EnvelopeTest, EncodingRefusesBrokenHeadersAndTextsOf262144Bytes) {
         {"id of 128 bytes", Envelope(std::string(128, 'i'), "status", {}), "ok"},
         {"id of 129 bytes", Envelope(std::string(129, 'i'), "status", {}), "invalidFrame"},
         {"id of 129 bytes in 43 characters", Envelope(euros129, "status", {}), "invalidFrame"},
-        {"number that is not finite", Envelope("", "status", {{"n", std::nan("")}}), "json"},
         {"text of 262,143 bytes", Envelope("a", "status", {{"s", padding(262'143)}}), "ok"},
         {"text of 262,144 bytes", Envelope("a", "status", {{"s", padding(262'144)}}), "invalidFrame"},
     };
@@ -76,7 +74,6 @@ TEST(JSONLDecoderTest, ChecksEveryInboundLineAndFailsTheWholeChunk) {
          "invalidFrame"},
         {"outbound type", R"({"v":1,"id":"a","type":"nativeSnapshot","payload":{}})", "invalidFrame"},
         {"empty line", "", "json"},
-        {"not JSON", "not json", "json"},
         {"version 1.5", R"({"v":1.5,"id":"a","type":"result","payload":{}})", "json"},
         {"version as text", R"({"v":"1","id":"a","type":"result","payload":{}})", "json"},
         {"no version", R"({"id":"a","type":"result","payload":{}})", "json"},
