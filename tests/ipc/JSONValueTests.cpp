@@ -16,7 +16,7 @@ namespace {
 
 static_assert(!std::is_constructible_v<JSONValue, const int*>, "a pointer must not become a boolean");
 
-TEST(JSONValueTest, ReadsEachKindAsItsOwnCaseAndComparesStructurally) {
+TEST(JSONValueTest, ReadsEachKindAsItsOwnCaseComparesStructurallyAndRefusesTextThatIsNotOneValidValue) {
     // clang-format off
     const std::vector<std::pair<const char*, JSONValue>> rows{
         {"true", true}, {"1", 1}, {"\"1\"", "1"}, {"null", nullptr}, {"{}", JSONObject{}}, {"[]", JSONArray{}},
@@ -36,9 +36,8 @@ TEST(JSONValueTest, ReadsEachKindAsItsOwnCaseAndComparesStructurally) {
     EXPECT_NE(JSONValue(1), JSONValue(true));
     EXPECT_NE(JSONValue(JSONArray{1, 2}), JSONValue(JSONArray{2, 1}));
     EXPECT_TRUE(std::signbit(*JSONValue::parse("[18446744073709551616,-0.0]").array()->at(1).number()));
-}
 
-TEST(JSONValueTest, RefusesTextThatIsNotOneValidValue) {
+    // Text that is not one valid value is refused.
     // clang-format off
     const char* const refused[] = {"", " \r\n", "[1,2", "1 2", R"({"a":1,"a":2})", "\"\xff\"", "\"\xc0\xaf\"",
                                    "\"\xed\xa0\x80\"", "\"\xf4\x90\x80\x80\"", "\"\\ud800\"", "{\"\xe9\":1}",
