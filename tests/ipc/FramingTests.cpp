@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <functional>
 #include <string>
 #include <tuple>
@@ -37,10 +36,6 @@ std::string padding(std::size_t bytes) {
         bytes - std::string_view(R"({"v":1,"id":"a","type":"status","payload":{"s":""}})").size(), 'x');
 }
 
-std::string lineOfTextSize(std::size_t bytes) {
-    return line("a", "status", R"({"s":")" + padding(bytes) + R"("})");
-}
-
 // Every supervisor test reads what was written back through Envelope::decode, one line at a time:
 // that is where a line that does not read back as the same envelope shows.
 TEST(EnvelopeTest, EncodingRefusesBrokenHeadersAndTextsOf262144Bytes) {
@@ -53,7 +48,6 @@ TEST(EnvelopeTest, EncodingRefusesBrokenHeadersAndTextsOf262144Bytes) {
         {"id of 128 bytes", Envelope(std::string(128, 'i'), "status", {}), "ok"},
         {"id of 129 bytes", Envelope(std::string(129, 'i'), "status", {}), "invalidFrame"},
         {"id of 129 bytes in 43 characters", Envelope(euros129, "status", {}), "invalidFrame"},
-        {"number that is not finite", Envelope("", "status", {{"n", std::nan("")}}), "json"},
         {"text of 262,143 bytes", Envelope("a", "status", {{"s", padding(262'143)}}), "ok"},
         {"text of 262,144 bytes", Envelope("a", "status", {{"s", padding(262'144)}}), "invalidFrame"},
     };
@@ -76,7 +70,6 @@ TEST(JSONLDecoderTest, ChecksEveryInboundLineAndFailsTheWholeChunk) {
          "invalidFrame"},
         {"outbound type", R"({"v":1,"id":"a","type":"nativeSnapshot","payload":{}})", "invalidFrame"},
         {"empty line", "", "json"},
-        {"not JSON", "not json", "json"},
         {"version 1.5", R"({"v":1.5,"id":"a","type":"result","payload":{}})", "json"},
         {"version as text", R"({"v":"1","id":"a","type":"result","payload":{}})", "json"},
         {"no version", R"({"id":"a","type":"result","payload":{}})", "json"},
@@ -100,11 +93,12 @@ TEST(JSONLDecoderTest, ChecksEveryInboundLineAndFailsTheWholeChunk) {
 // line feed, is refused with the buffer full.
 TEST(JSONLDecoderTest, CutsLinesAcrossChunksUpTo262143BytesAndRefusesAnyByteAt262144) {
     JSONLDecoder decoder;
-    const std::string big = lineOfTextSize(262'143);
+    const std::string big = line("a", "status", R"({"s":")" + padding(262'143) + R"("})");
     EXPECT_EQ(decoder.append(line("A") + line("B", "status") + big.substr(0, 10)),
               (std::vector<Envelope>{Envelope("A", "result", {}), Envelope("B", "status", {})}));
     EXPECT_EQ(decoder.append(big.substr(10)).size(), 1u);
-    EXPECT_EQ(outcome([&] { decoder.append(lineOfTextSize(262'144)); }), "oversizedFrame");
+    // One more byte of text: a line of 262,144 bytes.
+    EXPECT_EQ(outcome([&] { decoder.append(big.substr(0, 60) + "x" + big.substr(60)); }), "oversizedFrame");
     EXPECT_EQ(decoder.bufferedBytes(), 262'144u);
 
     JSONLDecoder endless;

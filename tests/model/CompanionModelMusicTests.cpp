@@ -19,9 +19,8 @@ TEST_F(ModelTest, OnlyTheCurrentRunAndStartExchangeSnapshotsAndNativeCommands) {
     EXPECT_EQ(command(current).payload.at("data"), JSONValue(JSONObject{{"favorited", true}}));
     const JSONObject stale{{"nativeGeneration", "NATIVE-0"}, {"generation", "G"}};
     JSONObject refused{{"ok", false}, {"code", "native_bridge_unavailable"}};
-    EXPECT_EQ(command({}), Envelope("N-2", "nativeResult", refused));
     refused.insert(stale.begin(), stale.end()); // echoed as they came
-    EXPECT_EQ(command(stale).payload, refused);
+    EXPECT_EQ(command(stale), Envelope("N-2", "nativeResult", refused));
 
     for (const auto& [reading, state] : std::vector<std::pair<JSONObject, std::string>>{
              {{{"state", "offline"}, {"code", "automation_denied"}}, expected::allowMusicState},
@@ -60,7 +59,6 @@ TEST_F(ModelTest, TheSwitchGatesCommandsAsksForPermissionOnlyWhenTurnedOnAndDrop
     model->setAppleMusicEnabled(true);
     EXPECT_EQ(model->musicState().value(), expected::waitingForMusic);
     EXPECT_EQ(seen(), std::tuple(true, expected::permissionGranted, "configure"));
-    EXPECT_EQ(lastSent("configure").payload.at("appleMusicEnabled"), JSONValue(true));
     EXPECT_EQ(ports.values.at("appleMusicEnabled"), JSONValue(true));
     answer("configure", okPayload());
     model->setAppleMusicEnabled(true); // the same value: reconnects, asks nothing

@@ -19,8 +19,7 @@ namespace kavrel {
 // Preferences, clipboard and log, kept in memory.
 struct MemoryPorts final : Preferences, Clipboard, Logger {
     std::optional<JSONValue> value(std::string_view key) const override {
-        const auto found = values.find(key);
-        return found == values.end() ? std::nullopt : std::optional(found->second);
+        return values.contains(key) ? std::optional(values.find(key)->second) : std::nullopt;
     }
     void set(std::string_view key, JSONValue value) override {
         values.insert_or_assign(std::string(key), value);
