@@ -25,13 +25,10 @@ TEST(SystemInfo, ReadsPrettyNameInEveryQuotingOfOsReleaseAndNamesWhatIsUnknown) 
         EXPECT_EQ(SystemInfo::prettyName(text), expected) << text;
     }
     // Versions name what is unknown.
-    EXPECT_EQ(SystemInfo::osVersion("Arch", "Linux 6.9"), "Arch \u00b7 Linux 6.9");
     EXPECT_EQ(SystemInfo::osVersion(std::nullopt, std::nullopt), "unknown \u00b7 unknown");
     EXPECT_NE(SystemInfo::osVersion().find(" \u00b7 Linux "), std::string::npos) << SystemInfo::osVersion();
-    const BuildInfo known = SystemInfo::buildInfo("1.2", "42", "x");
     const BuildInfo empty = SystemInfo::buildInfo("", "", "x");
-    EXPECT_EQ(std::tie(known.shortVersion, known.build, known.osVersion, empty.shortVersion, empty.build),
-              std::make_tuple("1.2", "42", "x", "unknown", "unknown"));
+    EXPECT_EQ(std::tie(empty.shortVersion, empty.build), std::make_tuple("unknown", "unknown"));
     EXPECT_NE(SystemInfo::buildInfo().shortVersion, "unknown") << "the build always has a project version";
 }
 

@@ -59,10 +59,8 @@ TEST(QtImageThumbnailer, FitsTheLongerSideIn256PixelsAndRefusesWhatItShouldNotDe
         if (base64) {
             // The JPEG behind a thumbnail: plain standard Base64 of at most 65536 bytes, written at quality
             // 75, whose luminance table (libjpeg's standard one, scaled) peaks at 61.
-            EXPECT_EQ(base64->find_first_not_of(
-                          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/="),
-                      std::string::npos);
             const QByteArray jpeg = QByteArray::fromBase64(QByteArray::fromStdString(*base64));
+            EXPECT_EQ(jpeg.toBase64().toStdString(), *base64);
             EXPECT_LE(jpeg.size(), 65536);
             const auto table = jpeg.begin() + jpeg.indexOf("\xFF\xDB") + 5;
             EXPECT_EQ(static_cast<unsigned char>(*std::max_element(table, table + 64)), 61);
