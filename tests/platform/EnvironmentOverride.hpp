@@ -16,8 +16,6 @@ public:
         ::setenv(name, value.c_str(), 1);
     }
     ~EnvironmentOverride() { saved ? ::setenv(name, saved->c_str(), 1) : ::unsetenv(name); }
-    EnvironmentOverride(const EnvironmentOverride&) = delete;
-    EnvironmentOverride& operator=(const EnvironmentOverride&) = delete;
 
 private:
     const char* name;

@@ -26,8 +26,6 @@ public:
         std::error_code ignored;
         std::filesystem::remove_all(root, ignored);
     }
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
 
     const std::filesystem::path& path() const noexcept { return root; }
 

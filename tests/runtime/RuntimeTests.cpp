@@ -5,7 +5,6 @@
 
 #include <pthread.h>
 
-#include <atomic>
 #include <future>
 #include <set>
 #include <string>
@@ -22,30 +21,24 @@ TEST(ThreadSerialQueue, RunsTasksInOrderOnItsNamedThreadAndTimersUntilCancelledO
     std::vector<int> order;
     std::set<std::thread::id> threads;
     char name[16] = {};
-    std::atomic<int> ticks{0};
-    std::atomic<bool> cancelledRan{false};
+    bool cancelledRan = false;
+    int ticks = 0;
     std::promise<void> third;
-    auto thirdTick = third.get_future();
     {
         ThreadSerialQueue queue("com.quartzfield.kavrel.ipc-write");
-        // The worker is held until the timer is cancelled, so a slow test thread cannot let it fire first.
-        std::promise<void> holding, cancelledInTime;
-        auto held = holding.get_future();
-        queue.async([&, release = cancelledInTime.get_future().share()] {
+        Cancellable repeating;
+        // On the worker, which alone runs timers: the first cannot fire before it is cancelled, and by the
+        // third firing of the second, due later, it would have run.
+        queue.async([&] {
             pthread_getname_np(pthread_self(), name, sizeof name);
-            holding.set_value();
-            release.wait();
+            queue.after(0ms, [&] { cancelledRan = true; }).cancel();
+            repeating = queue.every(1ms, [&] {
+                if (++ticks == 3) {
+                    third.set_value();
+                }
+            });
         });
-        ASSERT_EQ(held.wait_for(30s), std::future_status::ready); // a limit against hanging, not a timing
-        queue.after(1ms, [&] { cancelledRan = true; }).cancel();
-        cancelledInTime.set_value();
-        // Due after the cancelled one: by its third firing the cancelled one would have run.
-        auto repeating = queue.every(1ms, [&] {
-            if (++ticks == 3) {
-                third.set_value();
-            }
-        });
-        ASSERT_EQ(thirdTick.wait_for(30s), std::future_status::ready);
+        ASSERT_EQ(third.get_future().wait_for(30s), std::future_status::ready); // against hanging only
         repeating.cancel();
         auto pending = queue.after(1h, [&] { order.push_back(-1); });
         std::thread([&] {
