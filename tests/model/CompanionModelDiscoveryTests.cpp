@@ -46,5 +46,26 @@ TEST_F(ModelTest, DiscoveryRunsOnItsOwnOnceAndEachReplyGivesItsSentenceAndOneLog
     EXPECT_EQ(countSent("discoverRoon"), 0);
 }
 
+// A search's generation outlives a restart of the connector: its late reply must not overwrite the search
+// that the new connector runs.
+TEST_F(ModelTest, AReplyFromBeforeARestartIsDropped) {
+    std::vector<HelperSupervisor::Completion> searches;
+    const BuildInfo build{"1.2.0", "42", "Debian 12"};
+    model =
+        CompanionModel::create({loop, supervisor, music, ports, ports, ports, build, [&](auto completion) {
+                                    searches.push_back(std::move(completion));
+                                }});
+    ready();
+    model->findRoonServer();
+    exitChild();
+    ready();
+    model->findRoonServer();
+    ASSERT_EQ(searches.size(), 2u);
+    searches[0](Envelope("old", "discoverRoon", okPayload({{"found", true}})));
+    EXPECT_EQ(message(model->roonDiscovery().value()), expected::discovery[1]);
+    searches[1](Envelope("new", "discoverRoon", failurePayload("roon_not_found")));
+    EXPECT_EQ(message(model->roonDiscovery().value()), expected::discovery[3]);
+}
+
 } // namespace
 } // namespace kavrel
