@@ -121,6 +121,17 @@ TEST_F(JsonPreferencesTest, UnusableFilesAreMovedAsideByteForByteAndNeverReplace
     EXPECT_NE(messages.back().find("is kept as it is"), std::string::npos) << messages.back();
 }
 
+TEST_F(JsonPreferencesTest, AFileOfOneMebibyteIsReadAndALargerOneSetAside) {
+    fs::create_directories(directory);
+    for (const std::size_t size : {1'048'576U, 1'048'577U}) {
+        const std::string host(size - 15, 'h'); // 15 bytes of {"roonHost":""}
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << "{\"roonHost\":\"" << host << "\"}";
+        EXPECT_EQ(JsonPreferences(file, *this).value("roonHost") == JSONValue(host), size == 1'048'576U)
+            << size;
+    }
+    EXPECT_EQ(std::pair(messages.size(), entryCount(directory)), std::pair(std::size_t{1}, std::size_t{1}));
+}
+
 // An absolute XDG_CONFIG_HOME is followed, as the autostart tests below show.
 TEST(JsonPreferencesLocation, IgnoresARelativeXdgConfigHome) {
     const EnvironmentOverride home("HOME", "/home/listener");
