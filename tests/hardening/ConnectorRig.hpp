@@ -16,10 +16,8 @@
 namespace kavrel {
 
 // The real process launcher, keeping each child's process id and counting the exits.
-class RecordingLauncher final : public ProcessLauncher {
-public:
+struct RecordingLauncher final : ProcessLauncher {
     explicit RecordingLauncher(MainLoop& loop) : launcher(loop) {}
-
     std::unique_ptr<ChildProcess> spawn(const std::filesystem::path& executable,
                                         const std::vector<std::string>& arguments,
                                         const std::vector<std::string>& environment,
@@ -32,13 +30,9 @@ public:
         return child;
     }
 
-    std::size_t spawns() const { return processIds.size(); }
-
+    PosixProcessLauncher launcher;
     std::vector<int> processIds;
     std::size_t exits = 0;
-
-private:
-    PosixProcessLauncher launcher;
 };
 
 // A supervisor that runs the stand-in connector as a real child, with the default key provider over
@@ -62,17 +56,6 @@ public:
     // The faults the next connector started will show (the stand-in reads them at start).
     void misbehave(std::string_view options) const {
         std::ofstream(directory / "connector-sim.json") << options;
-    }
-
-    // Sends one command and waits for its completion: the reply, or none.
-    std::optional<Envelope> sendAndWait(std::string_view type, JSONObject payload = {}) {
-        bool done = false;
-        std::optional<Envelope> reply;
-        supervisor->send(type, std::move(payload), [&](std::optional<Envelope> result) {
-            reply = std::move(result);
-            done = true;
-        });
-        return loop.runUntil([&] { return done; }) ? reply : std::nullopt;
     }
 
     // For failure messages: the lines shown so far.

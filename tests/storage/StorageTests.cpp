@@ -16,6 +16,7 @@
 
 #include <array>
 #include <functional>
+#include <variant>
 
 namespace kavrel {
 namespace {
@@ -47,24 +48,21 @@ int nextDescriptor() {
 }
 
 // Each test has its own data directory through XDG_DATA_HOME.
-class PrivateStorageTest : public ::testing::Test {
-protected:
+struct PrivateStorageTest : ::testing::Test {
     ScratchDirectory scratch;
     fs::path dataHome = scratch.path() / "data";
     EnvironmentOverride xdg{"XDG_DATA_HOME", dataHome.string()};
     fs::path privateDirectory = dataHome / "KavrelCompanion";
-    fs::path lockFile = privateDirectory / "app.lock";
 };
 
 TEST_F(PrivateStorageTest, CreatesAPrivateDirectoryWhoseLockHasOneHolderAtATime) {
     EXPECT_EQ(PrivateStorage::directory(), privateDirectory);
-    EXPECT_EQ(modeOf(privateDirectory), 0700U);
     EXPECT_EQ(modeOf(dataHome), 0700U) << "a missing data directory is created private";
-    const fs::path directory = PrivateStorage::directory(); // the one made before passes
+    const fs::path directory = PrivateStorage::directory(); // the one made before is private
     const int next = nextDescriptor();
     {
         const InstanceLock lock(directory);
-        EXPECT_EQ(modeOf(lockFile), 0600U);
+        EXPECT_EQ(modeOf(privateDirectory / "app.lock"), 0600U);
         EXPECT_NE(::fcntl(lock.descriptor(), F_GETFD) & FD_CLOEXEC, 0);
         EXPECT_EQ(refusal([&] { InstanceLock second(directory); }), Refusal{Code::alreadyRunning});
     }
@@ -124,8 +122,7 @@ TEST_F(PrivateStorageTest, RefusesAnUnsafeDirectoryOrLockFileWithoutRepairingItO
     const mode_t mask = ::umask(0277);
     const auto masked = refusal([] { PrivateStorage::directory(); });
     ::umask(mask);
-    EXPECT_EQ(masked, Refusal{Code::unsafeDirectory})
-        << "a mask that strips owner bits fails a fresh directory";
+    EXPECT_EQ(masked, Refusal{Code::unsafeDirectory}) << "a fresh directory is checked too";
 
     fs::remove_all(dataHome);
     std::ofstream(dataHome.string());
@@ -136,49 +133,33 @@ TEST_F(PrivateStorageTest, RefusesAnUnsafeDirectoryOrLockFileWithoutRepairingItO
 constexpr const char* service = "com.quartzfield.kavrel.companion";
 constexpr const char* account = "storage-key";
 
-// Keys are compared with EXPECT_TRUE, never EXPECT_EQ, so no failure message can print one.
-bool isKeyText(const std::string& text) {
-    return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
-}
-
-TEST(StorageKey, CreatesThirtyTwoRawBytesOnceAndOtherwiseReadsTheStoredOnes) {
-    InMemorySecretStore store;
-    const std::string first = StorageKey::loadOrCreate(store, true);
-    EXPECT_TRUE(isKeyText(first));
-    EXPECT_EQ(store.item(service, account)->size(), 32U) << "the raw bytes are stored, not the text";
-    EXPECT_TRUE(StorageKey::loadOrCreate(store, false) == first);
-    EXPECT_EQ(store.adds, 1);
-
-    // Another writer stores its key between our read and our add: the add answers duplicate, and the
-    // key read next is theirs.
-    InMemorySecretStore raced;
-    const std::array<uint8_t, 32> theirs{0x00, 0x0f, 0xa0, 0xff};
-    raced.beforeAdd = [&](InMemorySecretStore& s) {
-        s.put(service, account, SecretBytes(std::span(theirs)));
-    };
-    EXPECT_TRUE(StorageKey::loadOrCreate(raced, true) == "000fa0ff" + std::string(56, '0'));
-    EXPECT_EQ(raced.reads, 2);
-}
-
-TEST(StorageKey, RefusesWithoutChangingTheStore) {
+TEST(StorageKey, ReadsTheKeyMakesOneOnlyWhenAllowedAndAbsentAndOtherwiseRefusesWithoutChangingTheStore) {
+    // The random source gives 000fa0ff and zeros; an item put in the store is all zeros.
+    const std::string ours = "000fa0ff" + std::string(56, '0'), zeros(64, '0');
     const struct {
         const char* name;
         std::optional<std::size_t> item;
         bool allowCreation;
         std::optional<int32_t> readFailure, addFailure;
-        Refusal expected;
+        std::variant<std::string, Refusal> expected;
         int reads = 1;
         bool randomFails = false;
+        bool raced = false;
     } cases[] = {
-        {"no key but connector state", {}, false, {}, {}, {Code::missingKey}},
-        {"an item of 16 bytes", 16, true, {}, {}, {Code::keychain}},
-        {"an item of 33 bytes", 33, true, {}, {}, {Code::keychain}},
-        {"an empty item", 0, true, {}, {}, {Code::keychain}},
-        {"the read fails", {}, true, -25291, {}, {Code::keychain, -25291}},
-        {"the add fails", {}, true, {}, -61, {Code::keychain, -61}},
+        {"a stored key", 32, false, {}, {}, zeros},
+        {"no key yet", {}, true, {}, {}, ours},
+        // Another writer stores its key between our read and our add: the add answers duplicate, and the
+        // key read next is theirs.
+        {"another writer adds first", {}, true, {}, {}, zeros, 2, false, true},
+        {"no key but connector state", {}, false, {}, {}, Refusal{Code::missingKey}},
+        {"an item of 16 bytes", 16, true, {}, {}, Refusal{Code::keychain}},
+        {"an item of 33 bytes", 33, true, {}, {}, Refusal{Code::keychain}},
+        {"an empty item", 0, true, {}, {}, Refusal{Code::keychain}},
+        {"the read fails", {}, true, -25291, {}, Refusal{Code::keychain, -25291}},
+        {"the add fails", {}, true, {}, -61, Refusal{Code::keychain, -61}},
         // Never found yet always a duplicate: given up on after three rounds.
-        {"every add is a duplicate", {}, true, {}, -25299, {Code::keychain, -25299}, 3},
-        {"the random source fails", {}, true, {}, {}, {Code::randomFailure}, 1, true},
+        {"every add is a duplicate", {}, true, {}, -25299, Refusal{Code::keychain, -25299}, 3},
+        {"the random source fails", {}, true, {}, {}, Refusal{Code::randomFailure}, 1, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -188,13 +169,22 @@ TEST(StorageKey, RefusesWithoutChangingTheStore) {
         }
         store.readFailure = c.readFailure;
         store.addFailure = c.addFailure;
-        const auto random = [&](std::span<uint8_t>) {
+        if (c.raced) {
+            store.beforeAdd = [](InMemorySecretStore& s) {
+                s.put(service, account, SecretBytes(32));
+            };
+        }
+        const auto random = [&](std::span<uint8_t> bytes) {
+            std::ranges::copy(std::array<uint8_t, 4>{0x00, 0x0f, 0xa0, 0xff}, bytes.begin());
             return !c.randomFails;
         };
-        EXPECT_EQ(refusal([&] { StorageKey::loadOrCreate(store, c.allowCreation, random); }), c.expected);
+        std::string key;
+        const auto refused = refusal([&] { key = StorageKey::loadOrCreate(store, c.allowCreation, random); });
+        EXPECT_EQ(refused ? decltype(c.expected)(*refused) : key, c.expected);
         EXPECT_EQ(store.reads, c.reads);
+        // A key is kept as its 32 raw bytes; a refusal leaves the store as it was.
         const SecretBytes* after = store.item(service, account);
-        EXPECT_EQ(after ? std::optional(after->size()) : std::nullopt, c.item);
+        EXPECT_EQ(after ? std::optional(after->size()) : std::nullopt, refused ? c.item : 32);
     }
     std::array<uint8_t, 64> buffer{};
     ASSERT_TRUE(StorageKey::systemRandom(buffer));
@@ -207,17 +197,16 @@ TEST(StorageKeyInPrivateKeyring, KeepsTheKeyInARealSecretService) {
     }
     SecretServiceStore store;
     EXPECT_EQ(refusal([&] { StorageKey::loadOrCreate(store, false); }), Refusal{Code::missingKey});
-    EXPECT_EQ(store.read(service, account).status, -25300) << "nothing was created";
     const std::string created = StorageKey::loadOrCreate(store, true);
     EXPECT_EQ(store.read(service, account).data.value().size(), 32U) << "raw bytes, not the text form";
-    EXPECT_TRUE(isKeyText(created) && StorageKey::loadOrCreate(store, false) == created);
     EXPECT_EQ(store.add(service, account, std::array<uint8_t, 32>{}), -25299) << "added only when absent";
-    EXPECT_TRUE(StorageKey::loadOrCreate(store, false) == created);
+    // A real key is compared with EXPECT_TRUE, never EXPECT_EQ, so no failure message can print it.
+    EXPECT_TRUE(created.size() == 64 && created.find_first_not_of("0123456789abcdef") == std::string::npos &&
+                StorageKey::loadOrCreate(store, false) == created);
 
     // Another program's item of 16 bytes under the same two attributes: refused with status 0, kept.
-    ASSERT_EQ(std::system("secret-tool clear service com.quartzfield.kavrel.companion account storage-key && "
-                          "printf 0123456789abcdef | secret-tool store --label=other "
-                          "service com.quartzfield.kavrel.companion account storage-key"),
+    ASSERT_EQ(std::system("k='service com.quartzfield.kavrel.companion account storage-key'; secret-tool "
+                          "clear $k && printf 0123456789abcdef | secret-tool store --label=other $k"),
               0);
     EXPECT_EQ(refusal([&] { StorageKey::loadOrCreate(store, true); }), Refusal{Code::keychain});
     EXPECT_EQ(store.read(service, account).data->size(), 16U);
