@@ -109,8 +109,9 @@ protected:
 
 // Before the connector answers only Reconnect and Open stay enabled and the lines without a text are hidden;
 // the texts name this computer as Linux does; without a tray the window offers Quit, following the panel
-// (asked every 2 s) as it goes and comes back.
-TEST_F(SettingsViewTest, UnconnectedWindowItsWordingAndItsQuitButton) {
+// (asked every 2 s) as it goes and comes back. Tab reaches every enabled control, scrolling it into sight,
+// and Shift-Tab goes back.
+TEST_F(SettingsViewTest, UnconnectedWindowItsWordingItsQuitButtonAndItsKeyboard) {
     desktop.atLogin = true;
     open();
     EXPECT_EQ(window->window()->title(), expected::settingsWindowTitle);
@@ -146,6 +147,18 @@ TEST_F(SettingsViewTest, UnconnectedWindowItsWordingAndItsQuitButton) {
     desktop.refusing = false;
     toggle("loginSwitch");
     expectAll({{"loginSwitch", "checked", false}, {"loginNotice", "visible", false}});
+
+    for (const char* control : {"originField", "roonSwitch", "roonHostField", "reconnect", "openKavrel",
+                                "pairingField", "musicSwitch", "loginSwitch"}) {
+        press(Qt::Key_Tab);
+        EXPECT_EQ(focused(), control);
+    }
+    press(Qt::Key_Space);
+    EXPECT_TRUE(desktop.atLogin);
+    for (int back = 0; back < 7; ++back) {
+        press(Qt::Key_Tab, Qt::ShiftModifier);
+    }
+    EXPECT_EQ(focused(), "originField");
 }
 
 // Once the connector is up: the busy model locks the switches, the status lines follow the types of the
@@ -192,8 +205,7 @@ TEST_F(SettingsViewTest, ConnectedWindowFollowsTheStatusAndItsSwitches) {
                {"musicPairingHint", "text", expected::musicPairingHint}});
 }
 
-// Fields edit the model; Open Kavrel opens only a valid origin. Each confirmation: Escape sends nothing,
-// Enter presses the focused button (Cancel at first), and only the confirming button sends.
+// Fields edit the model; Open Kavrel opens only a valid origin; only a dialog's confirming button sends.
 TEST_F(SettingsViewTest, FieldsAndConfirmationsSendOnlyWhatIsValidAndConfirmed) {
     ready();
     answer("configure", okPayload());
@@ -217,41 +229,22 @@ TEST_F(SettingsViewTest, FieldsAndConfirmationsSendOnlyWhatIsValidAndConfirmed) 
         EXPECT_EQ(QStringList({find("cancel", dialog)->property("text").toString(),
                                find("confirm", dialog)->property("text").toString()}),
                   QStringList({"Cancel", confirm}));
-        // clang 14 cannot capture a structured binding, so `opener` is copied in.
-        const auto openAndCheck = [&, opener = opener] {
+        // Escape sends nothing, Enter presses the focused button (Cancel at first), Tab moves to the other.
+        for (const auto& [keys, sends] : {std::pair{std::vector{Qt::Key_Escape}, 0},
+                                          {{Qt::Key_Return}, 0},
+                                          {{Qt::Key_Tab, Qt::Key_Return}, 1}}) {
             EXPECT_FALSE(dialog->property("visible").toBool()); // the last answer closed it
             type("pairingField", "654321");                     // a successful pairing empties the field
             click(opener);
             EXPECT_TRUE(dialog->property("visible").toBool());
-        };
-        openAndCheck();
-        press(Qt::Key_Escape);
-        openAndCheck();
-        press(Qt::Key_Return);
-        EXPECT_EQ(countSent(sent), 0);
-        openAndCheck();
-        press(Qt::Key_Tab);
-        press(Qt::Key_Return);
-        EXPECT_EQ(countSent(sent), 1);
+            for (const Qt::Key key : keys) {
+                press(key);
+            }
+            EXPECT_EQ(countSent(sent), sends);
+        }
         answer(sent, okPayload());
     }
     EXPECT_EQ(lastSent("pair").payload, (JSONObject{{"code", "654321"}, {"replace", true}}));
-}
-
-// Tab reaches every enabled control, scrolling it into sight, and Shift-Tab goes back.
-TEST_F(SettingsViewTest, TheKeyboardReachesEveryControl) {
-    open();
-    for (const char* control : {"originField", "roonSwitch", "roonHostField", "reconnect", "openKavrel",
-                                "pairingField", "musicSwitch", "loginSwitch"}) {
-        press(Qt::Key_Tab);
-        EXPECT_EQ(focused(), control);
-    }
-    press(Qt::Key_Space);
-    EXPECT_TRUE(desktop.atLogin);
-    for (int back = 0; back < 7; ++back) {
-        press(Qt::Key_Tab, Qt::ShiftModifier);
-    }
-    EXPECT_EQ(focused(), "originField");
 }
 
 } // namespace
