@@ -41,17 +41,6 @@ struct FakeDesktop final : LoginItem, Workspace {
 
 class SettingsViewTest : public ModelTest {
 protected:
-    void open() {
-        if (!model) {
-            makeModel();
-        }
-        window = std::make_unique<SettingsWindow>(
-            *model,
-            SettingsWindow::Desktop{desktop, desktop, tray, std::function<void()>([this] { ++quits; })});
-        window->show();
-        QCoreApplication::processEvents();
-    }
-
     // The element of that name, or an empty object (and a failure) when there is none.
     QObject* find(const QString& name, QObject* within = nullptr) {
         auto* found = (within ? within : window->window())->findChild<QObject*>(name);
@@ -102,18 +91,21 @@ protected:
     FakeDesktop desktop;
     bool trayShown = true;
     TrayPresence tray = TrayPresence(loop, [this] { return trayShown; });
-    int quits = 0;
     std::unique_ptr<SettingsWindow> window;
     QObject missing;
 };
 
-// Before the connector answers only Reconnect and Open stay enabled and the lines without a text are hidden;
-// the texts name this computer as Linux does; without a tray the window offers Quit, following the panel
-// (asked every 2 s) as it goes and comes back. Tab reaches every enabled control, scrolling it into sight,
-// and Shift-Tab goes back.
-TEST_F(SettingsViewTest, UnconnectedWindowItsWordingItsQuitButtonAndItsKeyboard) {
+// The window from the start of the connector until its status arrives.
+TEST_F(SettingsViewTest, TheWindowFromTheConnectorsStartToItsStatus) {
     desktop.atLogin = true;
-    open();
+    makeModel();
+    int quits = 0;
+    window = std::make_unique<SettingsWindow>(
+        *model, SettingsWindow::Desktop{desktop, desktop, tray, std::function<void()>([&] { ++quits; })});
+    window->show();
+    QCoreApplication::processEvents();
+    // Before the connector answers only Reconnect and Open stay enabled and the lines without a text are
+    // hidden; the texts name this computer as Linux does.
     EXPECT_EQ(window->window()->title(), expected::settingsWindowTitle);
     // The screen is 400 logical pixels high: the window keeps its width and gives way in height.
     EXPECT_EQ(window->window()->size(), QSize(560, 400));
@@ -131,6 +123,7 @@ TEST_F(SettingsViewTest, UnconnectedWindowItsWordingItsQuitButtonAndItsKeyboard)
                       "quitKavrel"}),
               (QStringList{"reconnect", "openKavrel"}));
 
+    // Without a tray the window offers Quit, following the panel (asked every 2 s) as it goes and comes back.
     trayShown = false;
     loop.advance(std::chrono::seconds(2));
     expectAll({{"closing", "text", expected::closingWithoutTray}, {"quitKavrel", "text", expected::quit}});
@@ -148,6 +141,7 @@ TEST_F(SettingsViewTest, UnconnectedWindowItsWordingItsQuitButtonAndItsKeyboard)
     toggle("loginSwitch");
     expectAll({{"loginSwitch", "checked", false}, {"loginNotice", "visible", false}});
 
+    // Tab reaches every enabled control, scrolling it into sight, and Shift-Tab goes back.
     for (const char* control : {"originField", "roonSwitch", "roonHostField", "reconnect", "openKavrel",
                                 "pairingField", "musicSwitch", "loginSwitch"}) {
         press(Qt::Key_Tab);
@@ -159,57 +153,15 @@ TEST_F(SettingsViewTest, UnconnectedWindowItsWordingItsQuitButtonAndItsKeyboard)
         press(Qt::Key_Tab, Qt::ShiftModifier);
     }
     EXPECT_EQ(focused(), "originField");
-}
 
-// Once the connector is up: the busy model locks the switches, the status lines follow the types of the
-// status members, and each switch hides its section.
-TEST_F(SettingsViewTest, ConnectedWindowFollowsTheStatusAndItsSwitches) {
+    // Once the connector is up: the busy model locks the switches.
     ready();
-    open();
     const QStringList locked{"roonSwitch", "musicSwitch", "saveAndConnect"};
     EXPECT_EQ(usable(locked), QStringList()); // the configure sent on ready is unanswered
     answer("configure", okPayload());
     EXPECT_EQ(usable(locked), locked);
 
-    child().writeOutput(Envelope("s1", "status",
-                                 {{"paired", "true"},
-                                  {"running", false},
-                                  {"cloud", JSONObject{{"code", "legal_acceptance_required"}}}})
-                            .encodedLine());
-    settle();
-    expectAll({{"helperReady", "text", "Local helper: ready"},
-               {"paired", "visible", false},
-               {"running", "text", "Connector: paused"},
-               {"cloud", "text", expected::cloudTerms}});
-    click("checkConnection");
-    EXPECT_EQ(sentTypes().back(), "retryCloud");
-
-    child().writeOutput(
-        Envelope("s2", "status", {{"paired", true}, {"cloud", JSONObject{{"code", "authorization_invalid"}}}})
-            .encodedLine());
-    settle();
-    expectAll({{"paired", "text", "Cloud: paired"},
-               {"checkConnection", "visible", false},
-               {"running", "visible", false}});
-
-    toggle("roonSwitch");
-    EXPECT_EQ(usable({"roonHostField", "findRoon", "roonDiscovery"}), QStringList());
-    answer("configure", okPayload());
-
-    const QStringList music{"musicState",           "allowMusic", "copyDiagnostics",
-                            "connectionMusicState", "scrobbling", "musicPairingHint"};
-    EXPECT_EQ(usable(music), QStringList());
-    toggle("musicSwitch");
-    EXPECT_EQ(usable(music), music);
-    expectAll({{"musicState", "text", expected::waitingForMusic},
-               {"musicPairingHint", "text", expected::musicPairingHint}});
-}
-
-// Fields edit the model; Open Kavrel opens only a valid origin; only a dialog's confirming button sends.
-TEST_F(SettingsViewTest, FieldsAndConfirmationsSendOnlyWhatIsValidAndConfirmed) {
-    ready();
-    answer("configure", okPayload());
-    open();
+    // Fields edit the model; Open Kavrel opens only a valid origin; only a dialog's confirming button sends.
     type("originField", "https://mine.example");
     model->roonHost().set("core:9330");
     expectAll(
@@ -245,6 +197,41 @@ TEST_F(SettingsViewTest, FieldsAndConfirmationsSendOnlyWhatIsValidAndConfirmed) 
         answer(sent, okPayload());
     }
     EXPECT_EQ(lastSent("pair").payload, (JSONObject{{"code", "654321"}, {"replace", true}}));
+
+    // The status lines follow the types of the status members, and each switch hides its section.
+
+    child().writeOutput(Envelope("s1", "status",
+                                 {{"paired", "true"},
+                                  {"running", false},
+                                  {"cloud", JSONObject{{"code", "legal_acceptance_required"}}}})
+                            .encodedLine());
+    settle();
+    expectAll({{"helperReady", "text", "Local helper: ready"},
+               {"paired", "visible", false},
+               {"running", "text", "Connector: paused"},
+               {"cloud", "text", expected::cloudTerms}});
+    click("checkConnection");
+    EXPECT_EQ(sentTypes().back(), "retryCloud");
+
+    child().writeOutput(
+        Envelope("s2", "status", {{"paired", true}, {"cloud", JSONObject{{"code", "authorization_invalid"}}}})
+            .encodedLine());
+    settle();
+    expectAll({{"paired", "text", "Cloud: paired"},
+               {"checkConnection", "visible", false},
+               {"running", "visible", false}});
+
+    toggle("roonSwitch");
+    EXPECT_EQ(usable({"roonHostField", "findRoon", "roonDiscovery"}), QStringList());
+    answer("configure", okPayload());
+
+    const QStringList music{"musicState",           "allowMusic", "copyDiagnostics",
+                            "connectionMusicState", "scrobbling", "musicPairingHint"};
+    EXPECT_EQ(usable(music), QStringList());
+    toggle("musicSwitch");
+    EXPECT_EQ(usable(music), music);
+    expectAll({{"musicState", "text", expected::waitingForMusic},
+               {"musicPairingHint", "text", expected::musicPairingHint}});
 }
 
 } // namespace
