@@ -86,8 +86,7 @@ std::pair<QList<int>, QStringList> entries(const QDBusArgument& root) {
 }
 
 struct Pixmap { // (iiay)
-    int width = 0;
-    int height = 0;
+    int width = 0, height = 0;
     QByteArray argb;
 };
 
@@ -124,8 +123,8 @@ TEST(TrayTest, TheItemShowsTheCompanionAndItsMenuWorks) {
     QProcess companion;
     companion.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     companion.start(qEnvironmentVariable("KAVREL_COMPANION", KAVREL_COMPANION_PATH), {});
-    ASSERT_TRUE(eventually([&] { return !watcher.items.isEmpty(); })) << "no item registered";
-    ASSERT_EQ(watcher.items.size(), 1);
+    ASSERT_TRUE(eventually([&] { return !watcher.items.isEmpty(); }) && watcher.items.size() == 1)
+        << watcher.items.size() << " items registered";
     const QString service = watcher.items.front();
     const auto item = [&](const QString& name) {
         return call(service, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
@@ -175,21 +174,15 @@ TEST(TrayTest, TheItemShowsTheCompanionAndItsMenuWorks) {
     click(3);
     EXPECT_TRUE(eventually(settingsWindowShown));
 
-    // Quit ends the companion and its connector (reaped, or a zombie of a parent that is gone itself).
-    QStringList connectors;
-    for (const auto& child :
-         readAll(QStringLiteral("/proc/%1/task/%1/children").arg(companion.processId())).split(' ')) {
-        if (readAll("/proc/" + child + "/comm") == "kavrel-roon") {
-            connectors << child;
-        }
-    }
-    ASSERT_EQ(connectors.size(), 1);
+    // Quit ends the companion and its only child, the connector (reaped, or a zombie of a gone parent).
+    const QString connector =
+        "/proc/" + readAll(QStringLiteral("/proc/%1/task/%1/children").arg(companion.processId()));
+    ASSERT_EQ(readAll(connector + "/comm"), "kavrel-roon");
     click(9);
     ASSERT_TRUE(eventually([&] { return companion.state() == QProcess::NotRunning; }));
-    EXPECT_EQ(companion.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(companion.exitCode(), 0);
+    EXPECT_EQ(std::pair(companion.exitStatus(), companion.exitCode()), std::pair(QProcess::NormalExit, 0));
     EXPECT_TRUE(eventually([&] {
-        const QString stat = readAll("/proc/" + connectors[0] + "/stat");
+        const QString stat = readAll(connector + "/stat");
         return stat.isEmpty() || stat.contains(") Z ");
     }));
 }
