@@ -11,13 +11,12 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QtCore/qtestsupport_core.h>
 
 #include <algorithm>
-#include <functional>
 
 namespace kavrel {
 namespace {
@@ -38,18 +37,8 @@ public Q_SLOTS:
     void RegisterStatusNotifierItem(const QString& service) { items << service; }
 };
 
+// How long a step may take, before the test gives up on it.
 constexpr int boundMs = 30000;
-
-bool eventually(const std::function<bool()>& condition) {
-    const QDeadlineTimer deadline(boundMs);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return true;
-}
 
 // Answers the companion's own calls to the watcher while waiting, or both sides would wait for each other.
 QVariant call(const QString& service, const QString& path, const QString& interface, const QString& method,
@@ -123,8 +112,8 @@ TEST(TrayTest, TheItemShowsTheCompanionAndItsMenuWorks) {
     QProcess companion;
     companion.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     companion.start(qEnvironmentVariable("KAVREL_COMPANION", KAVREL_COMPANION_PATH), {});
-    ASSERT_TRUE(eventually([&] { return !watcher.items.isEmpty(); }) && watcher.items.size() == 1)
-        << watcher.items.size() << " items registered";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !watcher.items.isEmpty(); }, boundMs)) << "no item registered";
+    ASSERT_EQ(watcher.items.size(), 1);
     const QString service = watcher.items.front();
     const auto item = [&](const QString& name) {
         return call(service, "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
@@ -158,7 +147,7 @@ TEST(TrayTest, TheItemShowsTheCompanionAndItsMenuWorks) {
                 .value<QDBusArgument>());
     };
     const QString ready = expected::helperReady + QStringLiteral(" (off)");
-    ASSERT_TRUE(eventually([&] { return menu().second.value(0) == ready; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return menu().second.value(0) == ready; }, boundMs));
     const auto [ids, texts] = menu();
     ASSERT_EQ(
         texts,
@@ -172,19 +161,20 @@ TEST(TrayTest, TheItemShowsTheCompanionAndItsMenuWorks) {
 
     EXPECT_FALSE(settingsWindowShown());
     click(3);
-    EXPECT_TRUE(eventually(settingsWindowShown));
+    EXPECT_TRUE(QTest::qWaitFor(settingsWindowShown, boundMs));
 
     // Quit ends the companion and its only child, the connector (reaped, or a zombie of a gone parent).
     const QString connector =
         "/proc/" + readAll(QStringLiteral("/proc/%1/task/%1/children").arg(companion.processId()));
     ASSERT_EQ(readAll(connector + "/comm"), "kavrel-roon");
     click(9);
-    ASSERT_TRUE(eventually([&] { return companion.state() == QProcess::NotRunning; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return companion.state() == QProcess::NotRunning; }, boundMs));
     EXPECT_EQ(std::pair(companion.exitStatus(), companion.exitCode()), std::pair(QProcess::NormalExit, 0));
-    EXPECT_TRUE(eventually([&] {
+    const auto ended = [&] {
         const QString stat = readAll(connector + "/stat");
         return stat.isEmpty() || stat.contains(") Z ");
-    }));
+    };
+    EXPECT_TRUE(QTest::qWaitFor(ended, boundMs));
 }
 
 } // namespace
