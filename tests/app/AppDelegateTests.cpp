@@ -31,44 +31,36 @@ protected:
     EnvironmentOverride bus{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (scratch.path() / "no-bus").string()};
 };
 
-// The menu, and its status line, are read through D-Bus by tray/TrayTests.cpp; here what a start shows, and
-// what the first start leaves for the later ones.
-TEST_F(AppDelegateTest, StartsOnceWithTheStatusLineTheAboutBoxAndTheSettingsWindow) {
-    auto delegate = std::make_unique<AppDelegate>(
-        DesktopHooks{.storageAlert = {}, .trayProbe = [] { return true; }, .quit = {}});
+// What each start shows: the first one the window, a later one only without a tray, where the window is the
+// only way in. The menu, and its status line, are read through D-Bus by tray/TrayTests.cpp.
+TEST_F(AppDelegateTest, StartsOnceWithTheAboutBoxAndTheSettingsWindow) {
     int exitCode = -1;
-    ASSERT_TRUE(delegate->applicationDidFinishLaunching(exitCode));
-    ASSERT_TRUE(delegate->settings() && delegate->settings()->window()->isVisible());
-    // A second launch's token serves one activation and is not handed on to programs started later.
-    delegate->showSettings("wayland-token-1");
-    EXPECT_FALSE(qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"));
+    for (const auto& [tray, shown] : {std::pair{true, true}, {true, false}, {false, true}}) {
+        AppDelegate delegate({.storageAlert = {}, .trayProbe = [tray = tray] { return tray; }, .quit = {}});
+        ASSERT_TRUE(delegate.applicationDidFinishLaunching(exitCode));
+        EXPECT_EQ(delegate.settings() && delegate.settings()->window()->isVisible(), shown);
+        // A second launch's token serves one activation and is not handed on to programs started later.
+        delegate.showSettings("wayland-token-1");
+        EXPECT_FALSE(qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"));
 
-    // The about box shows the version, and "Unknown" for a build without a number.
-    QString about;
-    QTimer::singleShot(0, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            about = box->text();
-            box->accept();
-        }
-    });
-    delegate->showAbout();
-    EXPECT_TRUE(about.contains("<b>Kavrel Companion</b><br>0.1.0<br>Build Unknown<br>"))
-        << about.toStdString();
+        // The about box shows the version, "Unknown" for a build without a number, and a link to the site.
+        QString about;
+        QTimer::singleShot(0, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                about = box->text();
+                box->accept();
+            }
+        });
+        delegate.showAbout();
+        EXPECT_EQ(about.toStdString(), "<b>Kavrel Companion</b><br>0.1.0<br>Build Unknown<br><br><a "
+                                       "href=\"https://kavrel.app\">kavrel.app</a>");
 
-    // A second start while this one holds the lock ends at once, without a window.
-    AppDelegate second;
-    EXPECT_FALSE(second.applicationDidFinishLaunching(exitCode));
-    EXPECT_EQ(exitCode, 0);
-    EXPECT_EQ(second.settings(), nullptr);
-    delegate->applicationWillTerminate();
-
-    // A later start opens the window only without a tray, where it is the only way in.
-    for (const bool tray : {true, false}) {
-        delegate = std::make_unique<AppDelegate>(
-            DesktopHooks{.storageAlert = {}, .trayProbe = [tray] { return tray; }, .quit = {}});
-        ASSERT_TRUE(delegate->applicationDidFinishLaunching(exitCode));
-        EXPECT_EQ(delegate->settings() && delegate->settings()->window()->isVisible(), !tray);
-        delegate->applicationWillTerminate();
+        // A second start while this one holds the lock ends at once, without a window.
+        AppDelegate second;
+        EXPECT_FALSE(second.applicationDidFinishLaunching(exitCode));
+        EXPECT_EQ(exitCode, 0);
+        EXPECT_EQ(second.settings(), nullptr);
+        delegate.applicationWillTerminate();
     }
 }
 
