@@ -75,9 +75,9 @@ protected:
         edit(name, "checked", !find(name)->property("checked").toBool(), "toggled");
     }
     void type(const char* name, const QString& typed) { edit(name, "text", typed, "textEdited"); }
-    // A key as the keyboard delivers it, shortcuts included, to whatever has the focus.
-    void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        QTest::keyClick(window->window(), key, modifiers);
+    // Keys as the keyboard delivers them, shortcuts included, to whatever has the focus.
+    void press(const QKeySequence& keys) {
+        QTest::keySequence(window->window(), keys);
         settle();
     }
     // The focused control, marked when it does not lie wholly inside the window (below its visible part).
@@ -150,7 +150,7 @@ TEST_F(SettingsViewTest, TheWindowFromTheConnectorsStartToItsStatus) {
     press(Qt::Key_Space);
     EXPECT_TRUE(desktop.atLogin);
     for (int back = 0; back < 7; ++back) {
-        press(Qt::Key_Tab, Qt::ShiftModifier);
+        press(Qt::ShiftModifier | Qt::Key_Tab);
     }
     EXPECT_EQ(focused(), "originField");
 
@@ -180,17 +180,15 @@ TEST_F(SettingsViewTest, TheWindowFromTheConnectorsStartToItsStatus) {
         QObject* dialog = find(name);
         EXPECT_EQ(find("cancel", dialog)->property("text"), "Cancel");
         EXPECT_EQ(find("confirm", dialog)->property("text"), confirm);
-        // Escape sends nothing, Enter presses the focused button (Cancel at first), Tab moves to the other.
-        for (const auto& [keys, sends] : {std::pair{std::vector{Qt::Key_Escape}, 0},
-                                          {{Qt::Key_Return}, 0},
-                                          {{Qt::Key_Tab, Qt::Key_Return}, 1}}) {
-            EXPECT_FALSE(dialog->property("visible").toBool()); // the last answer closed it
-            type("pairingField", "654321");                     // a successful pairing empties the field
+        // Escape closes it unsent, Enter presses the focused button (Cancel at first), Tab moves to the
+        // other.
+        for (const auto& [keys, sends] : {std::pair{QKeySequence(Qt::Key_Escape), 0},
+                                          {QKeySequence(Qt::Key_Return), 0},
+                                          {QKeySequence(Qt::Key_Tab, Qt::Key_Return), 1}}) {
+            type("pairingField", "654321"); // a successful pairing empties the field
             click(opener);
-            EXPECT_TRUE(dialog->property("visible").toBool());
-            for (const Qt::Key key : keys) {
-                press(key);
-            }
+            press(keys);
+            EXPECT_FALSE(dialog->property("visible").toBool());
             EXPECT_EQ(countSent(sent), sends);
         }
         answer(sent, okPayload());
@@ -198,7 +196,6 @@ TEST_F(SettingsViewTest, TheWindowFromTheConnectorsStartToItsStatus) {
     EXPECT_EQ(lastSent("pair").payload, (JSONObject{{"code", "654321"}, {"replace", true}}));
 
     // The status lines follow the types of the status members, and each switch hides its section.
-
     child().writeOutput(Envelope("s1", "status",
                                  {{"paired", "true"},
                                   {"running", false},
