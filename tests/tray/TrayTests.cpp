@@ -17,6 +17,7 @@
 #include <QtCore/qtestsupport_core.h>
 
 #include <algorithm>
+#include <fstream>
 
 namespace kavrel {
 namespace {
@@ -105,10 +106,8 @@ TEST(TrayTest, TheItemShowsTheCompanionAndItsMenuWorks) {
         << "another StatusNotifierWatcher owns this bus";
     // A user who has seen the settings window once: start-up shows the tray item only.
     const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + "/KavrelCompanion";
-    QFile preferences(config + "/preferences.json");
-    ASSERT_TRUE(QDir().mkpath(config) && preferences.open(QIODevice::WriteOnly));
-    preferences.write(R"({"openedSettings":true})");
-    preferences.close();
+    ASSERT_TRUE(QDir().mkpath(config));
+    std::ofstream((config + "/preferences.json").toStdString()) << R"({"openedSettings":true})";
     QProcess companion;
     companion.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     companion.start(qEnvironmentVariable("KAVREL_COMPANION", KAVREL_COMPANION_PATH), {});
