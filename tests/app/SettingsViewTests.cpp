@@ -34,8 +34,7 @@ struct FakeDesktop final : LoginItem, Workspace {
         opened.push_back(url);
         return true;
     }
-    bool atLogin = false;
-    bool refusing = false;
+    bool atLogin = false, refusing = false;
     std::vector<std::string> opened;
 };
 
