@@ -34,24 +34,12 @@ struct FakeDesktop final : LoginItem, Workspace {
         opened.push_back(url);
         return true;
     }
-    bool atLogin = false;
-    bool refusing = false;
+    bool atLogin = false, refusing = false;
     std::vector<std::string> opened;
 };
 
 class SettingsViewTest : public ModelTest {
 protected:
-    void open() {
-        if (!model) {
-            makeModel();
-        }
-        window = std::make_unique<SettingsWindow>(
-            *model,
-            SettingsWindow::Desktop{desktop, desktop, tray, std::function<void()>([this] { ++quits; })});
-        window->show();
-        QCoreApplication::processEvents();
-    }
-
     // The element of that name, or an empty object (and a failure) when there is none.
     QObject* find(const QString& name, QObject* within = nullptr) {
         auto* found = (within ? within : window->window())->findChild<QObject*>(name);
@@ -86,9 +74,9 @@ protected:
         edit(name, "checked", !find(name)->property("checked").toBool(), "toggled");
     }
     void type(const char* name, const QString& typed) { edit(name, "text", typed, "textEdited"); }
-    // A key as the keyboard delivers it, shortcuts included, to whatever has the focus.
-    void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        QTest::keyClick(window->window(), key, modifiers);
+    // Keys as the keyboard delivers them, shortcuts included, to whatever has the focus.
+    void press(const QKeySequence& keys) {
+        QTest::keySequence(window->window(), keys);
         settle();
     }
     // The focused control, marked when it does not lie wholly inside the window (below its visible part).
@@ -102,17 +90,21 @@ protected:
     FakeDesktop desktop;
     bool trayShown = true;
     TrayPresence tray = TrayPresence(loop, [this] { return trayShown; });
-    int quits = 0;
     std::unique_ptr<SettingsWindow> window;
     QObject missing;
 };
 
-// Before the connector answers only Reconnect and Open stay enabled and the lines without a text are hidden;
-// the texts name this computer as Linux does; without a tray the window offers Quit, following the panel
-// (asked every 2 s) as it goes and comes back.
-TEST_F(SettingsViewTest, UnconnectedWindowItsWordingAndItsQuitButton) {
+// The window from the start of the connector until its status arrives.
+TEST_F(SettingsViewTest, TheWindowFromTheConnectorsStartToItsStatus) {
     desktop.atLogin = true;
-    open();
+    makeModel();
+    int quits = 0;
+    window = std::make_unique<SettingsWindow>(
+        *model, SettingsWindow::Desktop{desktop, desktop, tray, std::function<void()>([&] { ++quits; })});
+    window->show();
+    QCoreApplication::processEvents();
+    // Before the connector answers only Reconnect and Open stay enabled and the lines without a text are
+    // hidden; the texts name this computer as Linux does.
     EXPECT_EQ(window->window()->title(), expected::settingsWindowTitle);
     // The screen is 400 logical pixels high: the window keeps its width and gives way in height.
     EXPECT_EQ(window->window()->size(), QSize(560, 400));
@@ -130,6 +122,7 @@ TEST_F(SettingsViewTest, UnconnectedWindowItsWordingAndItsQuitButton) {
                       "quitKavrel"}),
               (QStringList{"reconnect", "openKavrel"}));
 
+    // Without a tray the window offers Quit, following the panel (asked every 2 s) as it goes and comes back.
     trayShown = false;
     loop.advance(std::chrono::seconds(2));
     expectAll({{"closing", "text", expected::closingWithoutTray}, {"quitKavrel", "text", expected::quit}});
@@ -146,18 +139,62 @@ TEST_F(SettingsViewTest, UnconnectedWindowItsWordingAndItsQuitButton) {
     desktop.refusing = false;
     toggle("loginSwitch");
     expectAll({{"loginSwitch", "checked", false}, {"loginNotice", "visible", false}});
-}
 
-// Once the connector is up: the busy model locks the switches, the status lines follow the types of the
-// status members, and each switch hides its section.
-TEST_F(SettingsViewTest, ConnectedWindowFollowsTheStatusAndItsSwitches) {
+    // Tab reaches every enabled control, scrolling it into sight, and Shift-Tab goes back.
+    for (const char* control : {"originField", "roonSwitch", "roonHostField", "reconnect", "openKavrel",
+                                "pairingField", "musicSwitch", "loginSwitch"}) {
+        press(Qt::Key_Tab);
+        EXPECT_EQ(focused(), control);
+    }
+    press(Qt::Key_Space);
+    EXPECT_TRUE(desktop.atLogin);
+    for (int back = 0; back < 7; ++back) {
+        press(Qt::ShiftModifier | Qt::Key_Tab);
+    }
+    EXPECT_EQ(focused(), "originField");
+
+    // Once the connector is up: the busy model locks the switches.
     ready();
-    open();
     const QStringList locked{"roonSwitch", "musicSwitch", "saveAndConnect"};
     EXPECT_EQ(usable(locked), QStringList()); // the configure sent on ready is unanswered
     answer("configure", okPayload());
     EXPECT_EQ(usable(locked), locked);
 
+    // Fields edit the model; Open Kavrel opens only a valid origin; only a dialog's confirming button sends.
+    type("originField", "https://mine.example");
+    model->roonHost().set("core:9330");
+    expectAll(
+        {{"roonHostField", "text", "core:9330"}, {"pair", "enabled", false}, {"resetRoon", "enabled", true}});
+    type("pairingField", "   ");
+    expectAll({{"pair", "enabled", true}}); // spaces are a code to the window; the model decides
+    click("openKavrel");
+    type("originField", "http://mine.example");
+    click("openKavrel");
+    EXPECT_EQ(desktop.opened, std::vector<std::string>{"https://mine.example"});
+
+    for (const auto& [opener, name, sent, confirm] :
+         {std::tuple{"replacePairing", "replaceConfirmation", "pair", "Replace pairing"},
+          {"resetRoon", "resetConfirmation", "resetRoon", "Reset"}}) {
+        SCOPED_TRACE(name);
+        QObject* dialog = find(name);
+        EXPECT_EQ(find("cancel", dialog)->property("text"), "Cancel");
+        EXPECT_EQ(find("confirm", dialog)->property("text"), confirm);
+        // Escape closes it unsent, Enter presses the focused button (Cancel at first), Tab moves to the
+        // other.
+        for (const auto& [keys, sends] : {std::pair{QKeySequence(Qt::Key_Escape), 0},
+                                          {QKeySequence(Qt::Key_Return), 0},
+                                          {QKeySequence(Qt::Key_Tab, Qt::Key_Return), 1}}) {
+            type("pairingField", "654321"); // a successful pairing empties the field
+            click(opener);
+            press(keys);
+            EXPECT_FALSE(dialog->property("visible").toBool());
+            EXPECT_EQ(countSent(sent), sends);
+        }
+        answer(sent, okPayload());
+    }
+    EXPECT_EQ(lastSent("pair").payload, (JSONObject{{"code", "654321"}, {"replace", true}}));
+
+    // The status lines follow the types of the status members, and each switch hides its section.
     child().writeOutput(Envelope("s1", "status",
                                  {{"paired", "true"},
                                   {"running", false},
@@ -190,68 +227,6 @@ TEST_F(SettingsViewTest, ConnectedWindowFollowsTheStatusAndItsSwitches) {
     EXPECT_EQ(usable(music), music);
     expectAll({{"musicState", "text", expected::waitingForMusic},
                {"musicPairingHint", "text", expected::musicPairingHint}});
-}
-
-// Fields edit the model; Open Kavrel opens only a valid origin. Each confirmation: Escape sends nothing,
-// Enter presses the focused button (Cancel at first), and only the confirming button sends.
-TEST_F(SettingsViewTest, FieldsAndConfirmationsSendOnlyWhatIsValidAndConfirmed) {
-    ready();
-    answer("configure", okPayload());
-    open();
-    type("originField", "https://mine.example");
-    model->roonHost().set("core:9330");
-    expectAll(
-        {{"roonHostField", "text", "core:9330"}, {"pair", "enabled", false}, {"resetRoon", "enabled", true}});
-    type("pairingField", "   ");
-    expectAll({{"pair", "enabled", true}}); // spaces are a code to the window; the model decides
-    click("openKavrel");
-    type("originField", "http://mine.example");
-    click("openKavrel");
-    EXPECT_EQ(desktop.opened, std::vector<std::string>{"https://mine.example"});
-
-    for (const auto& [opener, name, sent, confirm] :
-         {std::tuple{"replacePairing", "replaceConfirmation", "pair", "Replace pairing"},
-          {"resetRoon", "resetConfirmation", "resetRoon", "Reset"}}) {
-        SCOPED_TRACE(name);
-        QObject* dialog = find(name);
-        EXPECT_EQ(QStringList({find("cancel", dialog)->property("text").toString(),
-                               find("confirm", dialog)->property("text").toString()}),
-                  QStringList({"Cancel", confirm}));
-        // clang 14 cannot capture a structured binding, so `opener` is copied in.
-        const auto openAndCheck = [&, opener = opener] {
-            EXPECT_FALSE(dialog->property("visible").toBool()); // the last answer closed it
-            type("pairingField", "654321");                     // a successful pairing empties the field
-            click(opener);
-            EXPECT_TRUE(dialog->property("visible").toBool());
-        };
-        openAndCheck();
-        press(Qt::Key_Escape);
-        openAndCheck();
-        press(Qt::Key_Return);
-        EXPECT_EQ(countSent(sent), 0);
-        openAndCheck();
-        press(Qt::Key_Tab);
-        press(Qt::Key_Return);
-        EXPECT_EQ(countSent(sent), 1);
-        answer(sent, okPayload());
-    }
-    EXPECT_EQ(lastSent("pair").payload, (JSONObject{{"code", "654321"}, {"replace", true}}));
-}
-
-// Tab reaches every enabled control, scrolling it into sight, and Shift-Tab goes back.
-TEST_F(SettingsViewTest, TheKeyboardReachesEveryControl) {
-    open();
-    for (const char* control : {"originField", "roonSwitch", "roonHostField", "reconnect", "openKavrel",
-                                "pairingField", "musicSwitch", "loginSwitch"}) {
-        press(Qt::Key_Tab);
-        EXPECT_EQ(focused(), control);
-    }
-    press(Qt::Key_Space);
-    EXPECT_TRUE(desktop.atLogin);
-    for (int back = 0; back < 7; ++back) {
-        press(Qt::Key_Tab, Qt::ShiftModifier);
-    }
-    EXPECT_EQ(focused(), "originField");
 }
 
 } // namespace

@@ -11,13 +11,13 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QtCore/qtestsupport_core.h>
 
 #include <algorithm>
-#include <functional>
+#include <fstream>
 
 namespace kavrel {
 namespace {
@@ -38,18 +38,8 @@ public Q_SLOTS:
     void RegisterStatusNotifierItem(const QString& service) { items << service; }
 };
 
+// How long a step may take, before the test gives up on it.
 constexpr int boundMs = 30000;
-
-bool eventually(const std::function<bool()>& condition) {
-    const QDeadlineTimer deadline(boundMs);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return true;
-}
 
 // Answers the companion's own calls to the watcher while waiting, or both sides would wait for each other.
 QVariant call(const QString& service, const QString& path, const QString& interface, const QString& method,
@@ -86,8 +76,7 @@ std::pair<QList<int>, QStringList> entries(const QDBusArgument& root) {
 }
 
 struct Pixmap { // (iiay)
-    int width = 0;
-    int height = 0;
+    int width = 0, height = 0;
     QByteArray argb;
 };
 
@@ -117,14 +106,12 @@ TEST(TrayTest, TheItemShowsTheCompanionAndItsMenuWorks) {
         << "another StatusNotifierWatcher owns this bus";
     // A user who has seen the settings window once: start-up shows the tray item only.
     const QString config = qEnvironmentVariable("XDG_CONFIG_HOME") + "/KavrelCompanion";
-    QFile preferences(config + "/preferences.json");
-    ASSERT_TRUE(QDir().mkpath(config) && preferences.open(QIODevice::WriteOnly));
-    preferences.write(R"({"openedSettings":true})");
-    preferences.close();
+    ASSERT_TRUE(QDir().mkpath(config));
+    std::ofstream((config + "/preferences.json").toStdString()) << R"({"openedSettings":true})";
     QProcess companion;
     companion.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     companion.start(qEnvironmentVariable("KAVREL_COMPANION", KAVREL_COMPANION_PATH), {});
-    ASSERT_TRUE(eventually([&] { return !watcher.items.isEmpty(); })) << "no item registered";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !watcher.items.isEmpty(); }, boundMs)) << "no item registered";
     ASSERT_EQ(watcher.items.size(), 1);
     const QString service = watcher.items.front();
     const auto item = [&](const QString& name) {
@@ -159,7 +146,7 @@ TEST(TrayTest, TheItemShowsTheCompanionAndItsMenuWorks) {
                 .value<QDBusArgument>());
     };
     const QString ready = expected::helperReady + QStringLiteral(" (off)");
-    ASSERT_TRUE(eventually([&] { return menu().second.value(0) == ready; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return menu().second.value(0) == ready; }, boundMs));
     const auto [ids, texts] = menu();
     ASSERT_EQ(
         texts,
@@ -173,25 +160,20 @@ TEST(TrayTest, TheItemShowsTheCompanionAndItsMenuWorks) {
 
     EXPECT_FALSE(settingsWindowShown());
     click(3);
-    EXPECT_TRUE(eventually(settingsWindowShown));
+    EXPECT_TRUE(QTest::qWaitFor(settingsWindowShown, boundMs));
 
-    // Quit ends the companion and its connector (reaped, or a zombie of a parent that is gone itself).
-    QStringList connectors;
-    for (const auto& child :
-         readAll(QStringLiteral("/proc/%1/task/%1/children").arg(companion.processId())).split(' ')) {
-        if (readAll("/proc/" + child + "/comm") == "kavrel-roon") {
-            connectors << child;
-        }
-    }
-    ASSERT_EQ(connectors.size(), 1);
+    // Quit ends the companion and its only child, the connector (reaped, or a zombie of a gone parent).
+    const QString connector =
+        "/proc/" + readAll(QStringLiteral("/proc/%1/task/%1/children").arg(companion.processId()));
+    ASSERT_EQ(readAll(connector + "/comm"), "kavrel-roon");
     click(9);
-    ASSERT_TRUE(eventually([&] { return companion.state() == QProcess::NotRunning; }));
-    EXPECT_EQ(companion.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(companion.exitCode(), 0);
-    EXPECT_TRUE(eventually([&] {
-        const QString stat = readAll("/proc/" + connectors[0] + "/stat");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return companion.state() == QProcess::NotRunning; }, boundMs));
+    EXPECT_EQ(std::pair(companion.exitStatus(), companion.exitCode()), std::pair(QProcess::NormalExit, 0));
+    const auto ended = [&] {
+        const QString stat = readAll(connector + "/stat");
         return stat.isEmpty() || stat.contains(") Z ");
-    }));
+    };
+    EXPECT_TRUE(QTest::qWaitFor(ended, boundMs));
 }
 
 } // namespace
