@@ -30,7 +30,7 @@ expected = {("text", "Kavrel HTTPS origin", "Connection"), ("text", "Roon host:p
             ("push button", "Replace pairing…", "Pair with Kavrel"),
             ("check box", "Share what’s playing on this computer", "Music sharing · beta"),
             ("check box", "Start at login", "On this computer")}
-for _ in range(100):   # until the window is there
+for _ in range(300):   # until the window is there; a loaded machine can take a while
     found = {row for app in pyatspi.Registry.getDesktop(0) if app and app.name == "Kavrel Companion"
              for row in heard(app)}
     if expected <= found:
