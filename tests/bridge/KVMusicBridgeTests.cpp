@@ -196,22 +196,6 @@ protected:
     const std::string ref = "REF-1";
 };
 
-TEST_F(FavoriteTest, ReadsTheCapturedTrackOnlyWhileItsIdentityHolds) {
-    app.setFavorite(1, true);
-    EXPECT_TRUE(bridge->favoriteForTrackRef(ref));
-    EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef("never-issued"); }), "track_unavailable");
-    EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef(ref, [] { return false; }); }),
-              "native_command_expired");
-    EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef(ref, throwing); }), "track_unavailable");
-
-    // Another track playing does not matter: the capture is addressed, not the current track.
-    app.addTrack(simulatedTrack(2));
-    app.play(2);
-    EXPECT_TRUE(bridge->favoriteForTrackRef(ref));
-    app.setPersistentID(1, "0000000000000000");
-    EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef(ref); }), "track_unavailable");
-}
-
 // A write is confirmed only by a read that shows the value 5 s after it; reading gives up after 10 s
 // or 21 reads with 0.5 s pauses, whichever comes first. The clock runs at the given seconds per pause.
 TEST_F(FavoriteTest, AWriteIsConfirmedByAValueHeldFiveSecondsWithinTenSecondsAndTwentyOneReads) {
@@ -234,16 +218,29 @@ TEST_F(FavoriteTest, AWriteIsConfirmedByAValueHeldFiveSecondsWithinTenSecondsAnd
     }
 }
 
+// Reads and writes address the captured track, not the current one, and only while its identity holds.
 // A write leaves its track settling for 5 s: the next command waits on the track's gate, asking its
 // admission at least every 0.1 s, and sends nothing once expired or changed. A write that cannot be
 // confirmed is uncertain.
-TEST_F(FavoriteTest, WritesThatCannotBeConfirmedAreUncertainAndTheNextCommandWaitsOnTheGate) {
+TEST_F(FavoriteTest, CommandsActOnTheCapturedTrackWhileItsIdentityHoldsAndWaitOnItsGate) {
+    app.addTrack(simulatedTrack(2));
+    app.play(2);
+    app.setFavorite(1, true);
+    EXPECT_TRUE(bridge->favoriteForTrackRef(ref));
+    EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef("never-issued"); }), "track_unavailable");
+    EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef(ref, [] { return false; }); }),
+              "native_command_expired");
+    EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef(ref, throwing); }), "track_unavailable");
+    app.setPersistentID(1, "0000000000000000");
+    EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef(ref); }), "track_unavailable");
+    app.setPersistentID(1, simulatedTrack(1).persistentID);
+
     app.failWrites(-10003);
     EXPECT_EQ(failureOf([&] { bridge->setFavorite(true, ref, always); }), "native_write_uncertain");
     app.failWrites(std::nullopt);
     const double writtenAt = now;
     double longestGap = 0, lastAsked = now;
-    EXPECT_FALSE(bridge->favoriteForTrackRef(ref, [&] {
+    EXPECT_TRUE(bridge->favoriteForTrackRef(ref, [&] {
         longestGap = std::max(longestGap, now - lastAsked);
         lastAsked = now;
         return true;
@@ -268,7 +265,7 @@ TEST_F(FavoriteTest, WritesThatCannotBeConfirmedAreUncertainAndTheNextCommandWai
         app.setPersistentID(1, "FFFFFFFFFFFFFFFF");
     };
     EXPECT_EQ(failureOf([&] { bridge->setFavorite(true, ref, always); }), "native_write_uncertain");
-    app.setPersistentID(1, simulatedTrack(1).persistentID); // back again
+    app.setPersistentID(1, simulatedTrack(1).persistentID);
     EXPECT_EQ(failureOf([&] { bridge->setFavorite(false, ref, always); }), "track_unavailable");
     EXPECT_EQ(app.favoriteWrites(), 3);
 }

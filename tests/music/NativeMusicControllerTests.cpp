@@ -45,8 +45,8 @@ protected:
 };
 
 TEST_F(ControllerTest, RunsTickAtOnceThenEverySecondWithASequenceSpanningRunsAndOfflineSnapshots) {
-    std::vector<JSONObject> replaced;
-    const auto old = controller->start([&](const JSONObject& snapshot) { replaced.push_back(snapshot); });
+    const auto old =
+        controller->start([](const JSONObject&) { ADD_FAILURE() << "a replaced run published"; });
     const auto first = startRun();
     EXPECT_FALSE(controller->isCurrent(old));
     EXPECT_TRUE(snapshots.empty()); // nothing runs on the caller's thread
@@ -60,7 +60,6 @@ TEST_F(ControllerTest, RunsTickAtOnceThenEverySecondWithASequenceSpanningRunsAnd
     const auto reading = playingSnapshot("Song");
     EXPECT_EQ(snapshots, (std::vector<JSONObject>{stamped(reading, first, 1), stamped(reading, first, 2),
                                                   stamped(reading, first, 3), stamped(reading, second, 4)}));
-    EXPECT_TRUE(replaced.empty());
     EXPECT_EQ(access->snapshotReads, 4); // the replaced run's queued tick did not read
 
     // Only the music app's own codes leave the process in an offline snapshot; anything else is
@@ -106,7 +105,7 @@ JSONObject withArtwork(JSONObject snapshot, const JSONValue& artwork) {
     return snapshot;
 }
 
-using Artworks = std::vector<std::optional<std::string>>;
+using Artworks = std::vector<JSONValue>; // null where a snapshot carried none
 
 class ArtworkTest : public ControllerTest {
 protected:
@@ -130,8 +129,7 @@ protected:
         Artworks found;
         for (const auto& snapshot : snapshots) {
             const auto& track = *snapshot.at("track").object();
-            const auto artwork = track.find("artworkBase64");
-            found.push_back(artwork == track.end() ? std::nullopt : std::optional(*artwork->second.string()));
+            found.push_back(track.contains("artworkBase64") ? track.at("artworkBase64") : nullptr);
         }
         return found;
     }
@@ -148,8 +146,7 @@ TEST_F(ArtworkTest, FetchedOncePerTrackInTheBackgroundRepublishedAndCachedForThi
     tick();
     play("Caf\xE9"); // names need not be valid UTF-8 to be told apart
     tick();
-    EXPECT_EQ(artworks(),
-              (Artworks{std::nullopt, "art:Song", "art:Song", "art:Song", std::nullopt, "art:Caf\xE9"}));
+    EXPECT_EQ(artworks(), (Artworks{nullptr, "art:Song", "art:Song", "art:Song", nullptr, "art:Caf\xE9"}));
 
     auto anonymous = playingSnapshot("Song"); // a track without an artist has no artwork: no read
     anonymous["track"].object()->insert_or_assign("artist", nullptr);
@@ -199,7 +196,7 @@ TEST_F(ArtworkTest, OneFetchAtATimeAndWhatDoesNotFitIsDiscardedAndAskedForAgain)
     startRun();
     settle();
     EXPECT_EQ(access->artworkReads, 7);
-    EXPECT_EQ(artworks().back(), "art:Song");
+    EXPECT_EQ(artworks().back(), JSONValue("art:Song"));
 }
 
 // Commands on a run whose latest snapshot holds track "REF-1".
@@ -318,7 +315,6 @@ TEST_F(CommandTest, NinthUnfinishedCommandIsBusyAndAFinishedOneFreesItsSlot) {
     for (int index = 0; index < 9; ++index) {
         send(payload());
     }
-    ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(codeOf(0), "native_busy");
 
     // While the second command runs the first has finished: one slot is free, and only one.
@@ -330,7 +326,6 @@ TEST_F(CommandTest, NinthUnfinishedCommandIsBusyAndAFinishedOneFreesItsSlot) {
         return true;
     };
     queue.drain();
-    ASSERT_EQ(replies.size(), 11u);
     EXPECT_EQ(codeOf(2), "native_busy");
     EXPECT_EQ(access->favoriteCalls, 9);
 }
