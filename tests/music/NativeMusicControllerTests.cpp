@@ -91,8 +91,7 @@ TEST_F(ControllerTest, RunsTickAtOnceThenEverySecondWithASequenceSpanningRunsAnd
         controller->stop();
         return playingSnapshot("Song");
     };
-    queue.advance(1s);
-    queue.advance(3s);
+    queue.advance(4s);
     startRun();
     controller.reset();
     queue.advance(3s);
