@@ -60,13 +60,18 @@ protected:
     std::function<void()> onSleep = [] {
     };
     int references = 0;
+    const KVMusicBridge::Admission always = [] {
+        return true;
+    };
+    const KVMusicBridge::Admission throwing = []() -> bool {
+        throw std::runtime_error("admission broke");
+    };
+    const std::string ref = "REF-1"; // the first track captured
 };
 
 TEST_F(BridgeTest, ConnectionAndScriptingFailuresAreTheirCodesAndNeverPrompt) {
     app.setRunning(false);
     EXPECT_EQ(failureOf([&] { bridge->readSnapshot(); }), "music_not_running");
-    EXPECT_EQ(bridge->lastPermissionStatus(), std::nullopt);
-
     app.setRunning(true);
     app.setPermission(status::errAEEventWouldRequireUserConsent, true);
     EXPECT_EQ(failureOf([&] { bridge->readSnapshot(); }), "automation_required");
@@ -87,7 +92,9 @@ TEST_F(BridgeTest, ConnectionAndScriptingFailuresAreTheirCodesAndNeverPrompt) {
     }
 }
 
-TEST_F(BridgeTest, TracksAreCapturedVerifiedAndReusedWhileTheirIdentityHolds) {
+// Tracks are captured, verified and reused while their identity holds; the others are shared read-only,
+// and a stopped player shares none.
+TEST_F(BridgeTest, SnapshotsCaptureTracksWhileTheirIdentityHoldsAndShareTheRestReadOnly) {
     auto added = simulatedTrack(1);
     added.favorited = true;
     app.setPosition(12.5);
@@ -98,6 +105,10 @@ TEST_F(BridgeTest, TracksAreCapturedVerifiedAndReusedWhileTheirIdentityHolds) {
     const KVDictionary again = bridge->readSnapshot();
     EXPECT_EQ(at(again, "positionMs"), KVValue(12500.0));
     EXPECT_EQ(at(trackOf(again), "trackRef"), KVValue("REF-1")); // the same identity: the same capture
+    // The playback-only read never captures, and never reads a favourite.
+    const KVDictionary playback = trackOf(bridge->readPlaybackSnapshot());
+    EXPECT_EQ(at(playback, "favoriteWritable"), KVValue(false));
+    EXPECT_EQ(at(playback, "favorited"), KVValue(nullptr));
     app.setName(1, "Renamed");
     EXPECT_EQ(at(trackOf(bridge->readSnapshot()), "trackRef"), KVValue("REF-2"));
 
@@ -106,24 +117,13 @@ TEST_F(BridgeTest, TracksAreCapturedVerifiedAndReusedWhileTheirIdentityHolds) {
         EXPECT_EQ(at(playAndRead(simulatedTrack(10 + static_cast<int>(kind), kind)), "favoriteWritable"),
                   KVValue(true));
     }
-}
-
-TEST_F(BridgeTest, TracksThatCannotBeCapturedAreSharedReadOnlyAndAStoppedPlayerSharesNone) {
-    auto noPersistentID = simulatedTrack(1);
+    auto noPersistentID = simulatedTrack(2);
     noPersistentID.persistentID = "0123456789ABCDE"; // 15 characters
     const KVDictionary shared = playAndRead(noPersistentID);
     EXPECT_EQ(at(shared, "trackRef"), KVValue(""));
     EXPECT_EQ(at(shared, "favoriteWritable"), KVValue(false));
     EXPECT_EQ(at(shared, "favorited"), KVValue(nullptr));
 
-    // The playback-only read never captures, and never reads a favourite.
-    app.addTrack(simulatedTrack(2));
-    app.play(2);
-    const KVDictionary playback = trackOf(bridge->readPlaybackSnapshot());
-    EXPECT_EQ(at(playback, "favoriteWritable"), KVValue(false));
-    EXPECT_EQ(at(playback, "favorited"), KVValue(nullptr));
-
-    // A stopped player shares no track and no position.
     app.play(2, music::playerStateStopped);
     app.setPosition(30);
     const KVDictionary stopped = bridge->readSnapshot();
@@ -134,15 +134,12 @@ TEST_F(BridgeTest, TracksThatCannotBeCapturedAreSharedReadOnlyAndAStoppedPlayerS
 }
 
 TEST_F(BridgeTest, TextLimitsAndOddPositions) {
-    auto radio = simulatedTrack(1, Kind::stream);
-    radio.artist = "";
-    EXPECT_TRUE(playAndRead(radio).empty());
-
     // The lengths of name, artist and album, and the album shared (absent: no track shared).
     for (const auto& [name, artist, album, shared] :
          {std::tuple{1000, 1000, 1000, KVValue(std::string(1000, 'l'))},
           {1001, 5, 5, KVValue("<absent>")},
           {5, 1001, 5, KVValue("<absent>")},
+          {5, 0, 5, KVValue("<absent>")},
           {5, 5, 1001, KVValue("")}}) {
         auto made = simulatedTrack(name + artist + album);
         made.name = std::string(name, 'n');
@@ -184,57 +181,17 @@ TEST_F(BridgeTest, ArtworkIsEncodedOncePerTrackUpToEightMebibytesAndDroppedWhenT
 }
 
 TEST_F(BridgeTest, TheOldestOfOneHundredTwentyNineCapturesIsEvicted) {
-    const std::string first = *at(playAndRead(simulatedTrack(1)), "trackRef").string();
-    for (int id = 2; id <= 129; ++id) {
+    for (int id = 1; id <= 129; ++id) {
         playAndRead(simulatedTrack(id));
     }
-    app.play(1);
-    EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef(first); }), "track_unavailable");
+    EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef("REF-1"); }), "track_unavailable");
     EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef("REF-2"); }), "");
-}
-
-class FavoriteTest : public BridgeTest {
-protected:
-    FavoriteTest() { playAndRead(simulatedTrack(1)); }
-
-    // Fails a write at once, which leaves the track settling for 5 s.
-    void failOneWrite() {
-        app.failWrites(-10003);
-        failureOf([&] { bridge->setFavorite(true, ref, always); });
-        app.failWrites(std::nullopt);
-    }
-
-    const KVMusicBridge::Admission always = [] {
-        return true;
-    };
-    const KVMusicBridge::Admission throwing = []() -> bool {
-        throw std::runtime_error("admission broke");
-    };
-    const std::string ref = "REF-1";
-};
-
-TEST_F(FavoriteTest, ReadsTheCapturedTrackOnlyWhileItsIdentityHolds) {
-    app.setFavorite(1, true);
-    EXPECT_TRUE(bridge->favoriteForTrackRef(ref));
-    EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef("never-issued"); }), "track_unavailable");
-    EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef(ref, [] { return false; }); }),
-              "native_command_expired");
-    EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef(ref, throwing); }), "track_unavailable");
-
-    // Another track playing does not matter: the capture is addressed, not the current track.
-    app.addTrack(simulatedTrack(2));
-    app.play(2);
-    EXPECT_TRUE(bridge->favoriteForTrackRef(ref));
-    app.failEverything(-1712);
-    EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef(ref); }), "track_unavailable");
-    app.failEverything(std::nullopt);
-    app.setPersistentID(1, "0000000000000000");
-    EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef(ref); }), "track_unavailable");
 }
 
 // A write is confirmed only by a read that shows the value 5 s after it; reading gives up after 10 s
 // or 21 reads with 0.5 s pauses, whichever comes first. The clock runs at the given seconds per pause.
-TEST_F(FavoriteTest, AWriteIsConfirmedByAValueHeldFiveSecondsWithinTenSecondsAndTwentyOneReads) {
+TEST_F(BridgeTest, AWriteIsConfirmedByAValueHeldFiveSecondsWithinTenSecondsAndTwentyOneReads) {
+    playAndRead(simulatedTrack(1));
     for (const auto& [label, secondsPerPause, revertAfterReads, failure, paused] :
          std::vector<std::tuple<const char*, double, std::optional<int>, std::string, double>>{
              {"held", 0.5, std::nullopt, "", 5.0},
@@ -254,35 +211,30 @@ TEST_F(FavoriteTest, AWriteIsConfirmedByAValueHeldFiveSecondsWithinTenSecondsAnd
     }
 }
 
-TEST_F(FavoriteTest, WritesThatCannotBeConfirmedAreUncertainAndAdmissionEndsThem) {
+// Reads and writes address the captured track, not the current one, and only while its identity holds.
+// A write leaves its track settling for 5 s: the next command waits on the track's gate, asking its
+// admission at least every 0.1 s, and sends nothing once expired or changed. A write that cannot be
+// confirmed is uncertain.
+TEST_F(BridgeTest, CommandsActOnTheCapturedTrackWhileItsIdentityHoldsAndWaitOnItsGate) {
+    playAndRead(simulatedTrack(1));
+    app.addTrack(simulatedTrack(2));
+    app.play(2);
+    app.setFavorite(1, true);
+    EXPECT_TRUE(bridge->favoriteForTrackRef(ref));
+    EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef("never-issued"); }), "track_unavailable");
+    EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef(ref, [] { return false; }); }),
+              "native_command_expired");
+    EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef(ref, throwing); }), "track_unavailable");
+    app.setPersistentID(1, "0000000000000000");
+    EXPECT_EQ(failureOf([&] { bridge->favoriteForTrackRef(ref); }), "track_unavailable");
+    app.setPersistentID(1, simulatedTrack(1).persistentID);
+
     app.failWrites(-10003);
     EXPECT_EQ(failureOf([&] { bridge->setFavorite(true, ref, always); }), "native_write_uncertain");
     app.failWrites(std::nullopt);
-    const double deadline = now + 8; // past the settling of the failed write, before confirmation
-    EXPECT_EQ(failureOf([&] { bridge->setFavorite(true, ref, [&] { return now < deadline; }); }),
-              "native_write_uncertain");
-    EXPECT_EQ(failureOf([&] { bridge->setFavorite(true, ref, throwing); }), "native_write_uncertain");
-    EXPECT_EQ(failureOf([&] { bridge->setFavorite(true, ref, {}); }), "native_command_expired");
-    EXPECT_EQ(failureOf([&] { bridge->setFavorite(true, ref, [] { return false; }); }),
-              "native_command_expired");
-    EXPECT_EQ(app.favoriteWrites(), 2);
-
-    // The identity changes once the write has been sent (earlier, the gate wait would catch it).
-    now += 10;
-    onSleep = [&] {
-        if (app.favoriteWrites() == 3) {
-            app.setPersistentID(1, "FFFFFFFFFFFFFFFF");
-        }
-    };
-    EXPECT_EQ(failureOf([&] { bridge->setFavorite(true, ref, always); }), "native_write_uncertain");
-}
-
-// The gate asks the admission at least every 0.1 s while it waits.
-TEST_F(FavoriteTest, ASecondCommandWaitsOnTheGateOfTheTrackAndSendsNothingOnceExpiredOrChanged) {
-    failOneWrite();
     const double writtenAt = now;
     double longestGap = 0, lastAsked = now;
-    EXPECT_FALSE(bridge->favoriteForTrackRef(ref, [&] {
+    EXPECT_TRUE(bridge->favoriteForTrackRef(ref, [&] {
         longestGap = std::max(longestGap, now - lastAsked);
         lastAsked = now;
         return true;
@@ -290,16 +242,26 @@ TEST_F(FavoriteTest, ASecondCommandWaitsOnTheGateOfTheTrackAndSendsNothingOnceEx
     EXPECT_DOUBLE_EQ(now - writtenAt, 5.0);
     EXPECT_LE(longestGap, 0.1 + 1e-9);
 
-    failOneWrite();
-    const int writes = app.favoriteWrites();
-    const double deadline = now + 2;
-    EXPECT_EQ(failureOf([&] { bridge->setFavorite(false, ref, [&] { return now < deadline; }); }),
+    const double confirming = now + 3; // ends before the write is confirmed, 2 s before it settled
+    EXPECT_EQ(failureOf([&] { bridge->setFavorite(true, ref, [&] { return now < confirming; }); }),
+              "native_write_uncertain");
+    EXPECT_EQ(failureOf([&] { bridge->setFavorite(true, ref, throwing); }), "native_write_uncertain");
+    const double waiting = now + 1;
+    EXPECT_EQ(failureOf([&] { bridge->setFavorite(false, ref, [&] { return now < waiting; }); }),
               "native_command_expired");
-    onSleep = [&] { // the identity changes while the gate waits
+    EXPECT_EQ(failureOf([&] { bridge->setFavorite(true, ref, [] { return false; }); }),
+              "native_command_expired");
+    EXPECT_EQ(failureOf([&] { bridge->setFavorite(true, ref, {}); }), "native_command_expired");
+    EXPECT_EQ(app.favoriteWrites(), 2);
+
+    // The identity changes once the write has been sent, then while the next command waits on the gate.
+    onSleep = [&] {
         app.setPersistentID(1, "FFFFFFFFFFFFFFFF");
     };
+    EXPECT_EQ(failureOf([&] { bridge->setFavorite(true, ref, always); }), "native_write_uncertain");
+    app.setPersistentID(1, simulatedTrack(1).persistentID);
     EXPECT_EQ(failureOf([&] { bridge->setFavorite(false, ref, always); }), "track_unavailable");
-    EXPECT_EQ(app.favoriteWrites(), writes);
+    EXPECT_EQ(app.favoriteWrites(), 3);
 }
 
 } // namespace

@@ -15,9 +15,6 @@ AEDesc byID(const char (&desiredClass)[5], const AEDesc& container, const AEDesc
 AEDesc byID(const char (&desiredClass)[5], const AEDesc& container, std::int32_t id) {
     return byID(desiredClass, container, AEDesc::makeLong(id));
 }
-double code(const char (&text)[5]) {
-    return fourCharCode(text);
-}
 
 const AEDesc application;
 const AEDesc source = byID("cSrc", application, 64);
@@ -106,14 +103,15 @@ TEST(DescriptorTest, ChainsDescribeEachLevelWithoutItsKeyDataAndEndOneWayEach) {
     }
 
     const KVArray chain = KVMusicDescriptorDiagnosticChain(&track);
-    EXPECT_EQ(field(chain, 0, "referenceClass"), KVValue(code("cShT")));
+    EXPECT_EQ(field(chain, 0, "referenceClass"), KVValue(fourCharCode("cShT")));
     EXPECT_EQ(field(chain, 0, "identifierNonzero"), KVValue(true));
     for (const auto& level : chain) {
         for (const auto& [key, value] : *level.dictionary()) {
             EXPECT_NE(value, KVValue(123456)) << key; // never the identifier itself
         }
     }
-    EXPECT_EQ(*KVMusicDescriptorDiagnosticShape(&track).find("containerClass"), KVValue(code("cUsP")));
+    EXPECT_EQ(*KVMusicDescriptorDiagnosticShape(&track).find("containerClass"),
+              KVValue(fourCharCode("cUsP")));
 }
 
 } // namespace
