@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CompanionCore/supervisor/HelperSupervisor.hpp"
+#include "platform/ScratchDirectory.hpp"
 #include "support/FakeProcessLauncher.hpp"
 #include "support/InMemorySecretStore.hpp"
 #include "support/JSONPrinting.hpp"
@@ -10,8 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <filesystem>
 #include <iterator>
 #include <stdexcept>
 
@@ -24,19 +23,7 @@ inline JSONObject okPayload(JSONObject data = {}) {
 // A supervisor on a virtual clock, a fake connector and writer and keyring queues drained by the test.
 class SupervisorTest : public ::testing::Test {
 protected:
-    SupervisorTest() {
-        char pattern[] = "/tmp/kavrel-supervisor-XXXXXX";
-        if (::mkdtemp(pattern) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        directory = pattern;
-        makeSupervisor();
-    }
-    ~SupervisorTest() override {
-        supervisor.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(directory, ignored);
-    }
+    SupervisorTest() { makeSupervisor(); }
 
     // Builds the supervisor; tests that need other settings call it again before launching.
     void makeSupervisor(
@@ -46,16 +33,10 @@ protected:
         writer = queue.get();
         auto keyQueue = std::make_unique<ManualQueue>(std::string(HelperSupervisor::keyringLabel));
         keyring = keyQueue.get();
-        supervisor = HelperSupervisor::create({.loop = loop,
-                                               .launcher = launcher,
-                                               .secrets = secrets,
-                                               .writer = std::move(queue),
-                                               .keyring = std::move(keyQueue)},
-                                              std::move(executable), directory, std::move(keys));
-        supervisor->setOnReady([this] { ++readyCalls; });
+        supervisor =
+            HelperSupervisor::create({loop, launcher, secrets, std::move(queue), std::move(keyQueue)},
+                                     std::move(executable), directory, std::move(keys));
         supervisor->setOnUnavailable([this] { ++unavailableCalls; });
-        supervisor->setOnNativeCommand(
-            [this](const Envelope& envelope) { nativeCommands.push_back(envelope); });
         messages.clear();
         messageSubscription =
             supervisor->message().observe([this](const std::string& text) { messages.push_back(text); });
@@ -110,16 +91,15 @@ protected:
         flush();
     }
 
+    ScratchDirectory scratch; // outlives the supervisor
+    const std::filesystem::path directory = scratch.path();
     ManualLoop loop;
     FakeProcessLauncher launcher{loop};
     InMemorySecretStore secrets;
     ManualQueue* writer = nullptr;
     ManualQueue* keyring = nullptr;
-    std::filesystem::path directory;
     std::shared_ptr<HelperSupervisor> supervisor;
-    int readyCalls = 0;
     int unavailableCalls = 0;
-    std::vector<Envelope> nativeCommands;
     std::vector<std::string> messages; // every text published, in order
     std::vector<std::optional<Envelope>> replies;
     Cancellable messageSubscription;

@@ -65,12 +65,8 @@ struct FakeChild final : ChildInput {
     void exit() {
         if (std::exchange(running, false)) {
             closeOutput();
-            reportExitAgain();
+            loop.post([handler = onExit] { handler(0); });
         }
-    }
-    // A duplicate, late exit report.
-    void reportExitAgain() {
-        loop.post([handler = onExit] { handler(0); });
     }
     // Released: the code under test destroyed its ChildProcess, which closes the read ends.
     void release() {
@@ -144,12 +140,9 @@ private:
         int outputDescriptor() const override { return child->output[0]; }
         int diagnosticsDescriptor() const override { return child->diagnosticsRead; }
         std::shared_ptr<ChildInput> input() const override { return {child, child.get()}; }
-        // Waiting blocks the loop's thread: time passes, nothing runs.
+        // Waiting blocks the loop's thread: nothing runs meanwhile.
         bool waitForExit(std::optional<std::chrono::milliseconds> timeout) override {
             child->waits.push_back(timeout);
-            if (child->running) {
-                child->loop.passTime(timeout.value()); // an unlimited wait would never end
-            }
             return !child->running;
         }
         std::shared_ptr<FakeChild> child;

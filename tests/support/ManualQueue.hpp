@@ -12,29 +12,21 @@ public:
     explicit ManualQueue(std::string label) : name(std::move(label)) {}
 
     const std::string& label() const override { return name; }
-    void async(Task task) override { scheduler.post(std::move(task)); }
+    void async(Task task) override { loop.post(std::move(task)); }
     Cancellable after(std::chrono::milliseconds delay, Task task) override {
-        return scheduler.schedule(delay, {}, std::move(task));
+        return loop.after(delay, std::move(task));
     }
     Cancellable every(std::chrono::milliseconds interval, Task task) override {
-        return scheduler.schedule(interval, interval, std::move(task));
+        return loop.every(interval, std::move(task));
     }
 
     // Runs queued tasks, those they queue included, until none is left; returns how many ran.
-    std::size_t drain() {
-        std::size_t ran = 0;
-        while (scheduler.runOnePosted()) {
-            ++ran;
-        }
-        return ran;
-    }
-    void advance(std::chrono::milliseconds duration) {
-        scheduler.advance(duration, [this] { drain(); });
-    }
+    std::size_t drain() { return loop.runUntilIdle(); }
+    void advance(std::chrono::milliseconds duration) { loop.advance(duration); }
 
 private:
     std::string name;
-    VirtualScheduler scheduler;
+    ManualLoop loop;
 };
 
 } // namespace kavrel
