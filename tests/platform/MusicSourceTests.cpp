@@ -2,6 +2,7 @@
 #include "MusicBridge/KVMusicBridge.hpp"
 #include "MusicBridge/MusicBridgeError.hpp"
 #include "Platform/MpdClient.hpp"
+#include "Platform/MpdFavorites.hpp"
 #include "Platform/MprisFavorites.hpp"
 #include "Platform/MprisMusicApp.hpp"
 #include "platform/MprisPlayerDouble.hpp"
@@ -332,6 +333,7 @@ TEST_F(MusicSourceInside, MpdKeepsFavouritesInStickers) {
     EXPECT_EQ(shown(bridge->favoriteDiagnostics(), {"identifierReadError"}), "-10003") << "writes denied";
     MpdClient refusing(readOnly.address);
     EXPECT_EQ(refusing.setSticker("tone.flac", "rating", "10").error, MpdError::stickersDisabled);
+    EXPECT_EQ(MpdFavorites(refusing).write("tone.flac", true), status::errAEWriteDenied);
     EXPECT_TRUE(refusing.ping().ok()) << "the refusal leaves the connection usable";
 
     MpdServer server(true, "s3cret");
