@@ -200,8 +200,8 @@ TEST_F(BridgeTest, AWriteIsConfirmedByAValueHeldFiveSecondsWithinTenSecondsAndTw
              {"10 s", 1.0, 2, "native_write_uncertain", 5.5}}) {
         app.setFavorite(1, false);
         app.revertWritesAfterReads(revertAfterReads);
-        onSleep = [&] {
-            now += secondsPerPause - 0.5;
+        onSleep = [&, extra = secondsPerPause - 0.5] {
+            now += extra;
         };
         now += 10; // past any settling
         slept = 0;

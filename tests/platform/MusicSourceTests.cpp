@@ -291,7 +291,7 @@ TEST_F(MusicSourceInside, FollowsPlayersFromAQueueThread) {
 
     // While no one reads (sharing off), the bus goes on announcing: nothing may pile up meanwhile.
     std::ofstream("/proc/self/clear_refs") << "5"; // starts the peak over from here
-    const std::size_t before = peakResidentKilobytes();
+    [[maybe_unused]] const std::size_t before = peakResidentKilobytes();
     // 20,000 announcements of about 4 KB each: 80 MB were they kept.
     first.flood(20'000, song(QString(2048, QChar('x'))));
     EXPECT_EQ(playing(), "First") << "everything announced has been taken in";
@@ -410,8 +410,8 @@ TEST_F(MusicSourceInside, RealPlayersShareWhatTheyPlayAndKeepFavourites) {
         for (int attempt = 0; attempt < 2 && snapshot.empty(); ++attempt) {
             process.run(play);
             // A track that can be written is shared once the bridge captured it.
-            snapshot = readUntil([&](const KVDictionary& shared) {
-                return playing(shared) && (stored.empty() || shown(shared, {"track.trackRef"}) != "");
+            snapshot = readUntil([&, readOnly = stored.empty()](const KVDictionary& shared) {
+                return playing(shared) && (readOnly || shown(shared, {"track.trackRef"}) != "");
             });
         }
         const std::string started = shown(snapshot, {"positionMs"});

@@ -153,9 +153,9 @@ TEST(TrayTest, TheItemShowsTheCompanionAndItsMenuWorks) {
         (QStringList{ready, "—", expected::menuAbout, expected::menuSettings + QStringLiteral(" [Control+,]"),
                      expected::menuOpenKavrel, expected::menuCheckForUpdates, expected::menuReconnect,
                      expected::menuPauseConnector, "—", expected::quit + QStringLiteral(" [Control+Q]")}));
-    const auto click = [&](int index) {
+    const auto click = [&, itemIds = ids](int index) {
         call(service, menuPath, "com.canonical.dbusmenu", "Event",
-             {ids[index], "clicked", QVariant::fromValue(QDBusVariant(0)), 0U});
+             {itemIds[index], "clicked", QVariant::fromValue(QDBusVariant(0)), 0U});
     };
 
     EXPECT_FALSE(settingsWindowShown());
