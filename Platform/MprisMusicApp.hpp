@@ -32,13 +32,14 @@ class MprisPlayerDirectory;
 // One instance per bridge, used only from that bridge's queue: it opens its own bus connection there
 // on first use and never shares it. It must outlive the bridge, whose scripting object refers to it.
 //
-//     auto target = std::make_unique<MprisMusicApp>();
+//     auto target = std::make_unique<MprisMusicApp>(MpdAddress::fromEnvironment().address);
 //     auto bridge = std::make_unique<KVMusicBridge>(
 //         KVMusicBridge::Ports{*target, target->scriptingFactory(), makeReference, encoder});
 class MprisMusicApp final : public MusicTarget {
 public:
-    // MPD is looked for at `mpdAddress`; none: not at all.
-    explicit MprisMusicApp(std::optional<MpdAddress> mpdAddress = MpdAddress::fromEnvironment().address);
+    // MPD is looked for at `mpdAddress`; none: not at all. No default: a caller reading the environment
+    // decides what to say when it names no usable address.
+    explicit MprisMusicApp(std::optional<MpdAddress> mpdAddress);
     ~MprisMusicApp() override;
     MprisMusicApp(const MprisMusicApp&) = delete;
     MprisMusicApp& operator=(const MprisMusicApp&) = delete;

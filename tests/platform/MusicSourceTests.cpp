@@ -212,7 +212,7 @@ protected:
     }
 
     double now = 0;
-    MprisMusicApp app;
+    MprisMusicApp app{std::nullopt}; // MPD has a test of its own
     std::unique_ptr<KVMusicBridge> bridge;
 };
 
@@ -277,7 +277,7 @@ TEST_F(MusicSourceInside, SharesAReadOnlyPlayerAndOnlyWhatItPublishes) {
 // else the latest change; a player that vanishes, fails or never answers is no longer read.
 TEST_F(MusicSourceInside, FollowsPlayersFromAQueueThread) {
     ThreadSerialQueue queue("com.quartzfield.kavrel.music");
-    auto target = std::make_unique<MprisMusicApp>();
+    auto target = std::make_unique<MprisMusicApp>(std::nullopt);
     auto queued = makeBridge(*target);
     const auto playing = [&] {
         std::promise<std::string> name;
