@@ -2,7 +2,7 @@
 # Start-up time, idle memory and idle CPU of the running application with music sharing on, next to a
 # playing MPRIS player (mpv), in a private X display, session bus and keyring.
 #
-#   bench/startup.sh [build/default]        needs: xvfb xauth xdotool trayer mpv mpv-mpris sox flac gnome-keyring
+#   bench/startup.sh [build/default]        needs: xvfb xdotool trayer mpv mpv-mpris sox flac gnome-keyring
 #
 # Start-up is measured from exec to the connector's launch, the last step of start-up after the tray
 # item is in place, and, for the first start, to the settings window being mapped. Idle memory and CPU
@@ -66,4 +66,4 @@ echo "idle RSS, window open: $(awk '/VmRSS/ {printf "%.1f MB", $2 / 1024}' /proc
 kill -TERM $pid; wait $pid || true
 kill $player $tray
 INSIDE
-xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- sh "$work/inside.sh" 2>/dev/null
+"$(dirname "$0")/../tests/with-private-display.sh" dbus-run-session -- sh "$work/inside.sh" 2>/dev/null

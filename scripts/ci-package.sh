@@ -18,4 +18,4 @@ cmake --build --preset default --target TrayTests
 trap '"${sudo[@]}" apt-get purge -y -qq kavrel-companion >/dev/null || true' EXIT
 "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ./build/release/kavrel-companion_*.deb
 # Bounded like the same test under ctest, so that a hung session cannot hold up CI.
-KAVREL_COMPANION=/usr/bin/kavrel-companion timeout 180 tests/tray/in-private-session.sh build/default/bin/TrayTests
+KAVREL_COMPANION=/usr/bin/kavrel-companion timeout 180 tests/in-private-session.sh build/default/bin/TrayTests

@@ -23,7 +23,7 @@ packages=(
     mpd mpc libmpdclient-dev
     # a real window: bench/startup.sh (with a tray host), the screen-reader check and the tray test run
     # the application on a virtual display
-    xvfb xauth xdotool trayer at-spi2-core python3-pyatspi
+    xvfb xdotool trayer at-spi2-core python3-pyatspi
     # the package: icons drawn from the SVG, the Debian package and its validators
     librsvg2-bin dpkg-dev file lintian appstream desktop-file-utils
     # players that keep favourites, tested on a display of their own (rhythmbox-plugins holds its MPRIS

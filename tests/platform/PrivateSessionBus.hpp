@@ -24,8 +24,8 @@ inline bool available() {
 
 // Runs this binary under dbus-run-session with `--gtest_filter=<filter>`, HOME at a fresh directory
 // and inside() true, and waits for it. `prelude` is shell text run in the session first (starting a
-// daemon, say); with `display`, the session also has an X display of its own (xvfb-run). The exit
-// status, or -1 when it did not exit normally.
+// daemon, say); with `display`, the session also has an X display of its own (with-private-display.sh). The
+// exit status, or -1 when it did not exit normally.
 inline int runTests(const std::string& filter, const std::string& prelude = "", bool display = false) {
     const ScratchDirectory home;
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
@@ -39,9 +39,9 @@ inline int runTests(const std::string& filter, const std::string& prelude = "", 
         ::setenv("MPD_HOST", (home.path() / "no-mpd").c_str(), 1);
         ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
         if (display) {
-            ::execlp("xvfb-run", "xvfb-run", "-a", "-s", "-screen 0 640x480x24", "/usr/bin/dbus-run-session",
-                     "--", "/bin/sh", "-c", script.c_str(), self.c_str(), filterArgument.c_str(),
-                     static_cast<char*>(nullptr));
+            ::execl(KAVREL_PRIVATE_DISPLAY, KAVREL_PRIVATE_DISPLAY, "-screen", "640x480x24",
+                    "/usr/bin/dbus-run-session", "--", "/bin/sh", "-c", script.c_str(), self.c_str(),
+                    filterArgument.c_str(), static_cast<char*>(nullptr));
         }
         ::execl("/usr/bin/dbus-run-session", "dbus-run-session", "--", "/bin/sh", "-c", script.c_str(),
                 self.c_str(), filterArgument.c_str(), static_cast<char*>(nullptr));

@@ -1,6 +1,6 @@
 // The tray as a StatusNotifierItem panel sees it (Plasma, AppIndicator, XFCE, waybar): a test watcher on
 // the session bus, the companion started as a user starts it, and everything read back over D-Bus alone.
-// Runs inside tray/in-private-session.sh; KAVREL_COMPANION names the program (default: this build's).
+// Runs inside in-private-session.sh; KAVREL_COMPANION names the program (default: this build's).
 
 #include "support/ExpectedTexts.hpp"
 
