@@ -46,6 +46,9 @@ CompanionRuntime::CompanionRuntime(const std::filesystem::path& connector,
 }
 
 CompanionRuntime::~CompanionRuntime() {
+    // A key read held by an unlock prompt would keep the keyring queue, and so the quitting
+    // companion, waiting on the user.
+    secrets.cancel();
     // Runs still queued end before the queues stop.
     music->stop();
 }

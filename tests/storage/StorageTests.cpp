@@ -16,6 +16,7 @@
 
 #include <array>
 #include <functional>
+#include <future>
 #include <variant>
 
 namespace kavrel {
@@ -210,16 +211,33 @@ TEST(StorageKeyInPrivateKeyring, KeepsTheKeyInARealSecretService) {
               0);
     EXPECT_EQ(refusal([&] { StorageKey::loadOrCreate(store, true); }), Refusal{Code::keychain});
     EXPECT_EQ(store.read(service, account).data->size(), 16U);
+
+    // Locked, the keyring asks for its password in a prompt. A companion quitting meanwhile cancels the
+    // read, which must end (libsecret's own blocking call would not, even cancelled).
+    ASSERT_EQ(std::system(
+                  "dbus-send --session --print-reply --dest=org.freedesktop.secrets /org/freedesktop/secrets "
+                  "org.freedesktop.Secret.Service.Lock "
+                  "array:objpath:/org/freedesktop/secrets/collection/login >/dev/null"),
+              0);
+    auto lookup = std::async(std::launch::async, [&] { return store.read(service, account).status; });
+    ASSERT_EQ(std::system("xdotool search --sync --onlyvisible --name '^Unlock Login Keyring$' >/dev/null"),
+              0);
+    store.cancel();
+    EXPECT_EQ(lookup.get(), SecretServiceStore::serviceUnavailable);
+    EXPECT_EQ(store.add(service, account, std::array<uint8_t, 32>{}), SecretServiceStore::serviceUnavailable)
+        << "nothing is written once cancelled";
 }
 
 TEST(StorageKey, AgainstGnomeKeyring) {
     if (PrivateSessionBus::inside() || !PrivateSessionBus::available() ||
-        ::access("/usr/bin/gnome-keyring-daemon", X_OK) != 0) {
-        GTEST_SKIP() << "needs dbus-run-session and gnome-keyring-daemon (packages dbus, gnome-keyring)";
+        ::access("/usr/bin/gnome-keyring-daemon", X_OK) != 0 || ::access("/usr/bin/Xvfb", X_OK) != 0) {
+        GTEST_SKIP()
+            << "needs dbus-run-session, gnome-keyring-daemon and Xvfb (packages dbus, gnome-keyring, xvfb)";
     }
     EXPECT_EQ(PrivateSessionBus::runTests(
                   "StorageKeyInPrivateKeyring.*",
-                  "eval \"$(printf pw | gnome-keyring-daemon --unlock --components=secrets)\" >/dev/null"),
+                  "eval \"$(printf pw | gnome-keyring-daemon --unlock --components=secrets)\" >/dev/null",
+                  true),
               0)
         << "the test inside the private keyring session failed (output above)";
 }
