@@ -5,6 +5,7 @@
 #include "Platform/MpdFavorites.hpp"
 #include "Platform/MprisFavorites.hpp"
 #include "Platform/MprisMusicApp.hpp"
+#include "connector-sim/EndToEnd.hpp"
 #include "platform/MprisPlayerDouble.hpp"
 #include "platform/PrivateSessionBus.hpp"
 #include "platform/ScratchDirectory.hpp"
@@ -345,6 +346,9 @@ TEST_F(MusicSourceInside, MpdKeepsFavouritesInStickers) {
     server.run("mpc sticker tone.flac set like 2");
     EXPECT_FALSE(bridge->setFavorite(false, ref, [] { return true; }));
     EXPECT_EQ(server.run("mpc sticker tone.flac list"), "") << "rating 10 and like 2 both deleted";
+    // The whole companion over it: the connector's own favourite write lands in the sticker.
+    pairShareAndWriteTheFavourite(target);
+    EXPECT_EQ(server.run("mpc sticker tone.flac get rating"), "rating=10");
 
     MpdClient client(server.address, std::chrono::seconds(1));
     std::vector<bool> known;

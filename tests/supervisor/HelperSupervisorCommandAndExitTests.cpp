@@ -47,7 +47,8 @@ TEST_F(SupervisorTest, ACommandPastItsDeadlineStopsTheChildOnTheNextTickAndIsFai
     EXPECT_EQ(sent().size(), 2u);
     // The signals sent, the replies given, the unavailable calls and the line.
     const auto seen = [this] {
-        return std::tuple(child().signals, replies.size(), unavailableCalls, supervisor->message().value());
+        return std::tuple(child().signalsSent, replies.size(), unavailableCalls,
+                          supervisor->message().value());
     };
     advance(20s); // the tick at the deadline itself
     EXPECT_EQ(seen(), std::tuple(std::vector<int>{}, 0u, 0, expected::helperReady));
@@ -66,7 +67,7 @@ TEST_F(SupervisorTest, AWriteFailureStopsItsOwnChildButNotALaterOne) {
     child().inputFails = true;
     supervisor->send("configure", {});
     flush();
-    EXPECT_EQ(child().signals, std::vector<int>{SIGTERM});
+    EXPECT_EQ(child().signalsSent, std::vector<int>{SIGTERM});
 
     advance(1s);
     answer("initialize", okPayload());
@@ -79,7 +80,7 @@ TEST_F(SupervisorTest, AWriteFailureStopsItsOwnChildButNotALaterOne) {
     ASSERT_EQ(launcher.childCount(), 3u);
     const int unavailableBefore = unavailableCalls;
     flush(); // the second child's write fails only now
-    EXPECT_TRUE(launcher.last().signals.empty());
+    EXPECT_TRUE(launcher.last().signalsSent.empty());
     EXPECT_EQ(unavailableCalls, unavailableBefore);
 }
 
@@ -156,7 +157,7 @@ TEST_F(SupervisorTest, ShutdownStopsTheChildWithinTheGraceAndNothingStartsAgain)
         supervisor->send("stop", {}, record());
         flush();
         supervisor->shutdown();
-        EXPECT_EQ(child().signals, (ignoresTerminate ? Signals{SIGTERM, SIGKILL} : Signals{SIGTERM}));
+        EXPECT_EQ(child().signalsSent, (ignoresTerminate ? Signals{SIGTERM, SIGKILL} : Signals{SIGTERM}));
         EXPECT_EQ(child().waits, (ignoresTerminate ? Waits{2000ms, 3000ms} : Waits{2000ms}));
         flush();
         EXPECT_EQ(replies, oneAbsentReply);
@@ -173,7 +174,7 @@ TEST_F(SupervisorTest, DestroyingTheSupervisorLeavesTheChildAloneAndItsLateEvent
     supervisor->send("status", {}, record());
     auto& orphan = child();
     supervisor.reset();
-    EXPECT_TRUE(orphan.signals.empty());
+    EXPECT_TRUE(orphan.signalsSent.empty());
     EXPECT_TRUE(orphan.released);
     orphan.exit();
     loop.advance(1h); // the writer queue went with the supervisor

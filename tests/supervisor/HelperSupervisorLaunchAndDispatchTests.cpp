@@ -252,7 +252,7 @@ TEST_F(SupervisorTest, EachTypeGoesItsWayAndBadDataStopsTheChildOnce) {
     child().writeOutput("more garbage\n");
     child().closeOutput();
     flush();
-    EXPECT_EQ(child().signals, std::vector<int>{SIGTERM});
+    EXPECT_EQ(child().signalsSent, std::vector<int>{SIGTERM});
     EXPECT_EQ(unavailableCalls, 1);
     EXPECT_EQ(supervisor->message().value(), expected::helperProtocolError);
 }

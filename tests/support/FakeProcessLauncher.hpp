@@ -87,7 +87,7 @@ struct FakeChild final : ChildInput {
     bool inputFails = false;
     int output[2] = {-1, -1};
     int diagnosticsRead = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    std::vector<int> signals;
+    std::vector<int> signalsSent;
     // The timeouts of waitForExit calls; none for an unlimited wait.
     std::vector<std::optional<std::chrono::milliseconds>> waits;
     bool running = true;
@@ -132,7 +132,7 @@ private:
         int processIdentifier() const override { return 1000; }
         bool isRunning() const override { return child->running; }
         void signal(int signalNumber) override {
-            child->signals.push_back(signalNumber);
+            child->signalsSent.push_back(signalNumber);
             if (signalNumber == SIGKILL || !child->ignoresTerminate) {
                 child->exit();
             }
